@@ -1,0 +1,123 @@
+#include "rtl/stream.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "rtl/exceptions.h"
+
+namespace velmora {
+
+int64_t TStream::Size() {
+  int64_t position = Seek(0, soFromCurrent);
+  int64_t size = Seek(0, soFromEnd);
+  Seek(position, soFromBeginning);
+  return size;
+}
+
+void TStream::SetSize(int64_t) { throw EStreamError("Stream cannot change its size"); }
+
+void TStream::ReadBuffer(void* buffer, int32_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, int32_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  constexpr int32_t kChunk = 1 << 16;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, kChunk)));
+  int64_t left = count;
+  while (left > 0) {
+    int32_t n = static_cast<int32_t>(std::min<int64_t>(left, kChunk));
+    source.ReadBuffer(buffer.data(), n);
+    WriteBuffer(buffer.data(), n);
+    left -= n;
+  }
+  return count;
+}
+
+THandleStream::~THandleStream() { CloseHandle(); }
+
+void THandleStream::CloseHandle() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int32_t THandleStream::Read(void* buffer, int32_t count) {
+  if (count <= 0 || fd_ < 0) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(fd_, out + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t THandleStream::Write(const void* buffer, int32_t count) {
+  if (count <= 0 || fd_ < 0) return 0;
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t offset, uint16_t origin) {
+  int whence = origin == soFromCurrent ? SEEK_CUR : origin == soFromEnd ? SEEK_END : SEEK_SET;
+  off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
+  return result < 0 ? -1 : static_cast<int64_t>(result);
+}
+
+void THandleStream::SetSize(int64_t new_size) {
+  if (::ftruncate(fd_, static_cast<off_t>(new_size)) != 0) throw EOSError(static_cast<uint32_t>(errno));
+  if (Position() > new_size) Seek(new_size, soFromBeginning);
+}
+
+int32_t TMemoryStream::Read(void* buffer, int32_t count) {
+  if (count <= 0 || position_ >= Size()) return 0;
+  int64_t n = std::min<int64_t>(count, Size() - position_);
+  std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+  position_ += n;
+  return static_cast<int32_t>(n);
+}
+
+int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  int64_t end = position_ + count;
+  if (end > Size()) data_.resize(static_cast<size_t>(end));
+  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+  position_ = end;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, uint16_t origin) {
+  int64_t base = origin == soFromCurrent ? position_ : origin == soFromEnd ? Size() : 0;
+  int64_t target = base + offset;
+  if (target < 0) return -1;
+  position_ = target;
+  return position_;
+}
+
+void TMemoryStream::SetSize(int64_t new_size) {
+  data_.resize(static_cast<size_t>(std::max<int64_t>(new_size, 0)));
+  if (position_ > new_size) position_ = new_size;
+}
+
+}  // namespace velmora
