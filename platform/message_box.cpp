@@ -1,0 +1,94 @@
+#include "platform/message_box.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+MessageBoxHandler& CurrentHandler() {
+  static MessageBoxHandler handler;
+  return handler;
+}
+
+struct Choice {
+  char key;
+  const char* label;
+  int answer;
+};
+
+// The buttons of a box type, the default first.
+std::vector<Choice> ChoicesFor(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {{'o', "[O]K", IDOK}, {'c', "[C]ancel", IDCANCEL}};
+    case MB_ABORTRETRYIGNORE:
+      return {{'a', "[A]bort", IDABORT}, {'r', "[R]etry", IDRETRY}, {'i', "[I]gnore", IDIGNORE}};
+    case MB_YESNOCANCEL:
+      return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}, {'c', "[C]ancel", IDCANCEL}};
+    case MB_YESNO: return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}};
+    case MB_RETRYCANCEL: return {{'r', "[R]etry", IDRETRY}, {'c', "[C]ancel", IDCANCEL}};
+    default: return {{'o', "OK", IDOK}};
+  }
+}
+
+// A CR inside a message starts a new line, as in a Windows message box.
+std::string WithLineBreaks(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+int ConsoleMessageBox(const std::string& text, const std::string& caption, UINT type) {
+  std::vector<Choice> choices = ChoicesFor(type);
+  std::cerr << "\n== " << caption << " ==\n" << WithLineBreaks(text) << "\n";
+  // Without a terminal nobody can answer: the default button is the answer,
+  // the same as the end of input.
+  if (!isatty(STDIN_FILENO) || choices.size() == 1) {
+    if (choices.size() == 1 && isatty(STDIN_FILENO)) {
+      std::cerr << "Press Enter " << std::flush;
+      std::string line;
+      std::getline(std::cin, line);
+    }
+    // With more than one button and nobody to ask, Cancel (or the last
+    // button) is the safe answer.
+    return choices.size() == 1 ? choices[0].answer : choices.back().answer;
+  }
+  for (;;) {
+    for (const Choice& c : choices) std::cerr << c.label << " ";
+    std::cerr << std::flush;
+    std::string line;
+    if (!std::getline(std::cin, line)) return choices.back().answer;
+    if (line.empty()) return choices[0].answer;
+    char key = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+    for (const Choice& c : choices)
+      if (c.key == key) return c.answer;
+  }
+}
+
+}  // namespace
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+  return std::exchange(CurrentHandler(), std::move(handler));
+}
+
+int MessageBoxA(void*, const char* text, const char* caption, UINT type) {
+  std::string message = text ? text : "";
+  std::string title = caption ? caption : "Error";
+  if (CurrentHandler()) return CurrentHandler()(message, title, type);
+  return ConsoleMessageBox(message, title, type);
+}
+
+}  // namespace velmora
