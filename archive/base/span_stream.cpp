@@ -1,0 +1,160 @@
+#include "archive/base/span_stream.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "archive/base/directories.h"
+#include "archive/base/exceptions.h"
+#include "archive/base/path_names.h"
+#include "platform/sysutils.h"
+#include "platform/win32.h"
+
+namespace velmora {
+
+namespace {
+
+// GetDriveTypeA's answer for a RAM disk, whose free space says nothing about
+// room for an image.
+constexpr UINT kDriveRamDisk = 6;
+
+// Free space of the drive holding name, at most 2^31 - 1; -1 when it cannot
+// be determined.
+int32_t FreeSpaceFor(const std::string& name) {
+  if (PathKind(name) != 2 || name.size() > kMaxPathLength) return -1;
+  std::string drive, directory, file;
+  SplitPath(name, drive, directory, file);
+  const std::string root = drive + "\\";
+  const UINT type = GetDriveTypeA(root.c_str());
+  if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR || type == kDriveRamDisk) return -1;
+  uint64_t free_to_caller = 0, total = 0, total_free = 0;
+  if (!GetDiskFreeSpaceExA(ExtractFilePath(name).c_str(), &free_to_caller, &total, &total_free)) {
+    return -1;
+  }
+  constexpr auto kMost = std::numeric_limits<int32_t>::max();
+  return free_to_caller > static_cast<uint64_t>(kMost) ? kMost : static_cast<int32_t>(free_to_caller);
+}
+
+// base + offset, held within the 64-bit range.
+int64_t AddClamped(int64_t base, int64_t offset) {
+  int64_t sum;
+  if (!__builtin_add_overflow(base, offset, &sum)) return sum;
+  return offset < 0 ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+}
+
+}  // namespace
+
+TAbSpanStream::TAbSpanStream(const std::string& FileName, int32_t Threshold,
+                             uint8_t MediaKind, uint16_t OpenMode)
+    : media_kind_(MediaKind), threshold_(Threshold), image_name_(FileName), open_mode_(OpenMode) {
+  if (PathKind(FileName) != 2) throw EAbException("Full Path Required");
+  writing_ = OpenMode == fmCreate || (OpenMode & fmOpenWrite) != 0;
+  // A reading stream opens whatever CheckMedia says; it runs for the free
+  // space it records.
+  if (!CheckMedia(FileName) && writing_) throw EAbException("Invalid Media");
+  OpenImage();
+}
+
+TAbSpanStream::~TAbSpanStream() = default;
+
+bool TAbSpanStream::CheckMedia(const std::string& Name) {
+  bytes_available_ = FreeSpaceFor(Name);
+  return bytes_available_ != -1 || !FileExists(Name);
+}
+
+void TAbSpanStream::OpenImage() {
+  file_ = std::make_unique<TFileStream>(image_name_, open_mode_);
+  bytes_written_ = 0;
+  position_ = 0;
+  size_ = writing_ ? 0 : file_->Size();
+}
+
+// Frees the current image, asks the owner for the one now numbered
+// image_number_ and opens it.
+void TAbSpanStream::SwitchImage() {
+  file_.reset();
+  const auto number = static_cast<int32_t>(image_number_);
+  // Removable media count their disks from 1.
+  OnRequestImage(this, media_kind_ == mkRemovable ? number + 1 : number, image_name_, cancelled_);
+  if (cancelled_) throw EAbUserAbort();
+}
+
+int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
+  if (!file_ || count <= 0) return 0;
+  if (!StayInImage && !writing_ && position_ >= size_) {
+    size_ = file_->Size();  // it may have grown since it was opened
+    if (position_ >= size_) {
+      if (!OnRequestImage) return 0;
+      ++image_number_;
+      SwitchImage();
+      ImageSwitched = true;
+      if (!CheckMedia(image_name_)) throw EAbFileNotFound();
+      OpenImage();
+    }
+  }
+  const int32_t n = file_->Read(buffer, count);
+  if (!writing_) position_ += n;
+  return n;
+}
+
+int32_t TAbSpanStream::Write(const void* buffer, int32_t count) {
+  if (!writing_ || !file_ || count <= 0) return 0;
+  int64_t room = count;
+  if (threshold_ > 0) room = std::clamp<int64_t>(threshold_ - bytes_written_, 0, count);
+  const int32_t n = file_->Write(buffer, static_cast<int32_t>(room));
+  bytes_written_ += n;
+  total_written_ += n;
+  return n;
+}
+
+int64_t TAbSpanStream::Seek(int64_t offset, uint16_t origin) {
+  if (!file_) return 0;  // a failed switch left no image
+  if (writing_) return file_->Position();
+  if (origin == soFromEnd) size_ = file_->Size();
+  int64_t target = position_;
+  switch (origin) {
+    case soFromBeginning: target = offset; break;
+    case soFromCurrent: target = AddClamped(position_, offset); break;
+    case soFromEnd: target = AddClamped(size_, offset); break;
+    default: break;
+  }
+  if (target > size_) size_ = file_->Size();
+  if (StayInImage) target = std::clamp<int64_t>(target, 0, size_);
+  if (target >= 0 && target <= size_) {
+    if (target != position_) position_ = file_->Seek(target, soFromBeginning);
+    return position_;
+  }
+  if (!OnRequestImage) return position_;
+  return SeekToOtherImage(target, size_);
+}
+
+// A target outside the image: go back one image (for a target past the end
+// as well) and land as far before its end, or past its start, as the target
+// lay outside the old one. Never used on the way ZIP archives are read.
+int64_t TAbSpanStream::SeekToOtherImage(int64_t target, int64_t old_size) {
+  --image_number_;
+  SwitchImage();
+  if (!CheckMedia(image_name_)) throw EAbFileNotFound();
+  OpenImage();
+  int64_t landing = target < 0 ? AddClamped(size_, target) : target - old_size;
+  landing = std::clamp<int64_t>(landing, 0, size_);
+  position_ = file_->Seek(landing, soFromBeginning);
+  return position_;
+}
+
+int64_t TAbSpanStream::Size() {
+  if (!file_) return 0;
+  const int64_t size = file_->Size();
+  if (!writing_) size_ = size;
+  return size;
+}
+
+void TAbSpanStream::SetSize(int64_t new_size) {
+  if (!file_) return;
+  file_->SetSize(new_size);
+  if (!writing_) {
+    size_ = file_->Size();
+    position_ = file_->Position();
+  }
+}
+
+}  // namespace velmora
