@@ -39,6 +39,10 @@ constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+constexpr DWORD ERROR_DIRECTORY = 267;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -77,6 +81,8 @@ constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD TRUNCATE_EXISTING = 5;
+// Without it a folder cannot be opened, as on Windows.
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 HANDLE CreateFileA(const char* path, DWORD access, DWORD share_mode, void* security_attributes,
                    DWORD creation_disposition, DWORD flags, HANDLE template_file);
 bool CloseHandle(HANDLE handle);
@@ -124,6 +130,9 @@ constexpr UINT DRIVE_UNKNOWN = 0;
 constexpr UINT DRIVE_NO_ROOT_DIR = 1;
 constexpr UINT DRIVE_REMOVABLE = 2;
 constexpr UINT DRIVE_FIXED = 3;
+constexpr UINT DRIVE_REMOTE = 4;
+constexpr UINT DRIVE_CDROM = 5;
+constexpr UINT DRIVE_RAMDISK = 6;
 UINT GetDriveTypeA(const char* root_path);
 bool GetDiskFreeSpaceExA(const char* directory, uint64_t* free_to_caller, uint64_t* total,
                          uint64_t* total_free);

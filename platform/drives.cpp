@@ -1,0 +1,94 @@
+// Drives: the type of the drive a folder lies on (removable when its block
+// device says so in /sys), and its free space.
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/host_files.h"
+#include "platform/paths.h"
+#include "platform/win32.h"
+
+namespace velmora {
+
+namespace {
+
+bool FlagIsSet(const std::string& file) {
+  std::ifstream in(file);
+  int value = 0;
+  return in >> value && value == 1;
+}
+
+}  // namespace
+
+namespace host {
+
+UINT DriveTypeOfDevice(unsigned device_major, unsigned device_minor, const std::string& sys_root) {
+  // Major 0 are the devices of virtual file systems (tmpfs, overlay, ...),
+  // which lie on no disk at all.
+  if (device_major == 0) return DRIVE_FIXED;
+  std::string link = sys_root + "/dev/block/" + std::to_string(device_major) + ":" +
+                     std::to_string(device_minor);
+  char resolved[PATH_MAX];
+  if (::realpath(link.c_str(), resolved) == nullptr) return DRIVE_FIXED;
+  std::string device = resolved;
+  // A partition has no flag of its own; its disk, the folder above, has.
+  struct stat st {};
+  if (::stat((device + "/removable").c_str(), &st) != 0) device = HostParent(device);
+  return FlagIsSet(device + "/removable") ? DRIVE_REMOVABLE : DRIVE_FIXED;
+}
+
+}  // namespace host
+
+UINT GetDriveTypeA(const char* root_path) {
+  std::string root = root_path != nullptr ? root_path : "\\";
+  // "D:" names the drive, not the current folder on it.
+  if (root.size() == 2 && root[1] == ':') root += '\\';
+  std::optional<std::string> folder = HostPath(root);
+  struct stat st {};
+  if (!folder || ::stat(folder->c_str(), &st) != 0) return DRIVE_NO_ROOT_DIR;
+  return host::DriveTypeOfDevice(major(st.st_dev), minor(st.st_dev), "/sys");
+}
+
+bool GetDiskFreeSpaceExA(const char* directory, uint64_t* free_to_caller, uint64_t* total,
+                         uint64_t* total_free) {
+  std::optional<std::string> folder = HostPath(directory != nullptr ? directory : ".");
+  if (!folder) return false;
+  struct statvfs fs {};
+  if (::statvfs(folder->c_str(), &fs) != 0) return host::FailMissingAware(*folder, errno);
+  uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+  if (free_to_caller != nullptr) *free_to_caller = static_cast<uint64_t>(fs.f_bavail) * unit;
+  if (total != nullptr) *total = static_cast<uint64_t>(fs.f_blocks) * unit;
+  if (total_free != nullptr) *total_free = static_cast<uint64_t>(fs.f_bfree) * unit;
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+DWORD GetFullPathNameA(const char* file_name, DWORD buffer_length, char* buffer, char** file_part) {
+  if (file_name == nullptr || *file_name == '\0') {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  std::string full = host::ParseFullWindowsPath(file_name).Render(true);
+  if (full.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  auto length = static_cast<DWORD>(full.size());
+  if (buffer == nullptr || buffer_length <= length) return length + 1;  // the size it needs
+  full.copy(buffer, full.size());
+  buffer[full.size()] = '\0';
+  if (file_part != nullptr) {
+    size_t slash = full.find_last_of('\\');
+    bool has_name = slash != std::string::npos && slash + 1 < full.size();
+    *file_part = has_name ? buffer + slash + 1 : nullptr;
+  }
+  return length;
+}
+
+}  // namespace velmora

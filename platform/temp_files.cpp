@@ -1,0 +1,100 @@
+// Temporary files: the temp folder is $TMPDIR or /tmp seen as a Z: path,
+// and GetTempFileNameA makes "VMS1A2B.TMP"-style names, creating the file
+// exclusively (O_EXCL, so an existing file or link is never opened) with
+// mode 0600, since an extracted item may hold decrypted data.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/host_files.h"
+#include "platform/paths.h"
+#include "platform/win32.h"
+
+namespace velmora {
+
+namespace {
+
+std::string HexName(const char* prefix, UINT unique) {
+  // The first three characters of the prefix, as Windows takes them.
+  std::string name = prefix != nullptr ? std::string(prefix).substr(0, 3) : std::string();
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%X", unique & 0xFFFF);
+  return name + digits + ".TMP";
+}
+
+// Where the search for a free number starts: different in each process and
+// each call, so parallel callers rarely try the same names.
+UINT StartingNumber() {
+  static std::atomic<uint32_t> counter{static_cast<uint32_t>(
+      ::getpid() * 7919u +
+      static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()))};
+  return counter.fetch_add(1) % 0xFFFF;
+}
+
+}  // namespace
+
+DWORD GetTempPathA(DWORD buffer_length, char* buffer) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string folder = WindowsPath(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp");
+  if (folder.back() != '\\') folder += '\\';
+  auto length = static_cast<DWORD>(folder.size());
+  if (buffer == nullptr || buffer_length <= length) return length + 1;  // the size it needs
+  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+  return length;
+}
+
+UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* temp_file_name) {
+  if (path == nullptr || temp_file_name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string folder_text = path;
+  if (!folder_text.empty() && folder_text.back() != '\\' && folder_text.back() != '/') {
+    folder_text += '\\';
+  }
+  std::optional<std::string> folder = HostPath(folder_text.empty() ? "." : folder_text);
+  if (!folder) return 0;
+  // The caller's buffer holds MAX_PATH characters.
+  auto fits = [&](const std::string& name) { return folder_text.size() + name.size() < MAX_PATH; };
+
+  if ((unique & 0xFFFF) != 0) {
+    std::string name = HexName(prefix, unique);
+    if (!fits(name)) {
+      SetLastError(ERROR_BUFFER_OVERFLOW);
+      return 0;
+    }
+    std::strcpy(temp_file_name, (folder_text + name).c_str());
+    return unique & 0xFFFF;
+  }
+
+  UINT start = StartingNumber();
+  for (UINT tried = 0; tried < 0xFFFF; ++tried) {
+    UINT number = (start + tried) % 0xFFFF + 1;  // 1 to 0xFFFF: 0 means "create"
+    std::string name = HexName(prefix, number);
+    if (!fits(name)) {
+      SetLastError(ERROR_BUFFER_OVERFLOW);
+      return 0;
+    }
+    std::string host_file = (*folder == "/" ? "" : *folder) + "/" + name;
+    int fd = ::open(host_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      host::FailMissingAware(host_file, errno);
+      return 0;
+    }
+    ::close(fd);
+    std::strcpy(temp_file_name, (folder_text + name).c_str());
+    SetLastError(ERROR_SUCCESS);
+    return number;
+  }
+  SetLastError(ERROR_FILE_EXISTS);  // every one of the 65,535 names is taken
+  return 0;
+}
+
+}  // namespace velmora
