@@ -136,9 +136,16 @@ bool SetFileAttributesA(const char* path, DWORD attributes) {
   bool write_xattr = kept != (current ? (*current & kXattrKept) : DefaultKeptBits(st));
   // Writing a user attribute needs write access to the file, so it goes in
   // while the file still has (or already has) its write bits.
+  // A file that stays read-only is opened for the owner just long enough.
+  mode_t on_disk = old_mode;
   bool xattr_first = (old_mode & kWriteBits) != 0;
+  if (write_xattr && !xattr_first && (mode & kWriteBits) == 0) {
+    on_disk = old_mode | S_IWUSR;
+    if (::chmod(host_path->c_str(), on_disk) != 0) return host::Fail();
+    xattr_first = true;
+  }
   if (write_xattr && xattr_first) host::WriteDosAttrib(*host_path, kept);
-  if (mode != old_mode && ::chmod(host_path->c_str(), mode) != 0) return host::Fail();
+  if (mode != on_disk && ::chmod(host_path->c_str(), mode) != 0) return host::Fail();
   if (write_xattr && !xattr_first) host::WriteDosAttrib(*host_path, kept);
   SetLastError(ERROR_SUCCESS);
   return true;
