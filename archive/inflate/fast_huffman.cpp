@@ -1,0 +1,137 @@
+#include "archive/inflate/fast_huffman.h"
+
+#include <algorithm>
+#include <array>
+
+#include "archive/inflate/inflate_tables.h"
+
+namespace velmora {
+
+namespace {
+using namespace fast_entry;
+
+constexpr int32_t kMaxCodeLength = 15;
+// Main table sizes: 2^11 literal/length entries (8 KiB) and 2^8 distance
+// entries cover nearly every code in practice.
+constexpr uint32_t kLiteralMainBits = 11;
+constexpr uint32_t kDistanceMainBits = 8;
+
+uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
+  return (value << 16) | flags | (extra << 5) | length;
+}
+
+uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool deflate64) {
+  if (kind == FastTableKind::kLiteralLength) {
+    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, length);
+    if (symbol == 256) return Entry(0, kExceptional | kEndOfBlock, 0, length);
+    if (symbol > 285) return kInvalid;
+    // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
+    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, length);
+    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], length);
+  }
+  if (symbol >= 30 && !deflate64) return kInvalid;
+  return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], length);
+}
+
+uint32_t ReverseBits(uint32_t code, uint32_t length) {
+  uint32_t r = 0;
+  for (uint32_t i = 0; i < length; ++i) r |= ((code >> i) & 1) << (length - 1 - i);
+  return r;
+}
+}  // namespace
+
+bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
+                    FastTableKind kind, bool deflate64) {
+  std::array<int32_t, kMaxCodeLength + 1> per_length{};
+  int32_t longest = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    ++per_length[lengths[i]];
+    longest = std::max(longest, lengths[i]);
+  }
+  per_length[0] = 0;
+  int32_t left = 1;
+  for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
+    left = 2 * left - per_length[length];
+    if (left < 0) return false;
+  }
+  std::array<uint32_t, kMaxCodeLength + 1> next_code{};
+  uint32_t code = 0;
+  for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
+    code = (code + static_cast<uint32_t>(per_length[length - 1])) << 1;
+    next_code[length] = code;
+  }
+
+  const uint32_t wanted_main = kind == FastTableKind::kLiteralLength ? kLiteralMainBits
+                                                                     : kDistanceMainBits;
+  const uint32_t main_bits = std::min<uint32_t>(wanted_main, static_cast<uint32_t>(longest));
+  const uint32_t main_size = 1u << main_bits;
+  table.main_bits = main_bits;
+  table.main_mask = main_size - 1;
+  table.max_length = longest;
+
+  // Reversed codes, and for each main prefix the longest code below it,
+  // which sizes that prefix's subtable.
+  std::array<uint32_t, 288> reversed{};
+  std::vector<uint32_t> sub_bits(main_size, 0);
+  for (int32_t symbol = 0; symbol < count; ++symbol) {
+    uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    if (length == 0) continue;
+    reversed[symbol] = ReverseBits(next_code[length]++, length);
+    if (length > main_bits) {
+      uint32_t& bits = sub_bits[reversed[symbol] & (main_size - 1)];
+      bits = std::max(bits, length - main_bits);
+    }
+  }
+  table.entries.assign(main_size, kInvalid);
+  for (uint32_t prefix = 0; prefix < main_size; ++prefix) {
+    if (sub_bits[prefix] == 0) continue;
+    uint32_t offset = static_cast<uint32_t>(table.entries.size());
+    table.entries[prefix] = Entry(offset, kExceptional | kSubtable, sub_bits[prefix], main_bits);
+    table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
+  }
+  for (int32_t symbol = 0; symbol < count; ++symbol) {
+    uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    if (length == 0) continue;
+    uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
+    uint32_t r = reversed[symbol];
+    if (length <= main_bits) {
+      for (uint32_t at = r; at < main_size; at += 1u << length) table.entries[at] = entry;
+      continue;
+    }
+    uint32_t link = table.entries[r & (main_size - 1)];
+    uint32_t size = 1u << ExtraBits(link);
+    for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
+      table.entries[Value(link) + at] = entry;
+  }
+  return true;
+}
+
+namespace {
+FastHuffmanTable MakeFixed(FastTableKind kind, bool deflate64) {
+  std::array<int32_t, 288> lengths{};
+  int32_t count = 32;
+  if (kind == FastTableKind::kLiteralLength) {
+    count = 288;
+    for (int i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  } else {
+    std::fill_n(lengths.begin(), 32, 5);
+  }
+  FastHuffmanTable table;
+  BuildFastTable(table, lengths.data(), count, kind, deflate64);
+  return table;
+}
+}  // namespace
+
+const FastHuffmanTable& FixedFastLiteralTable(bool deflate64) {
+  static const FastHuffmanTable plain = MakeFixed(FastTableKind::kLiteralLength, false);
+  static const FastHuffmanTable wide = MakeFixed(FastTableKind::kLiteralLength, true);
+  return deflate64 ? wide : plain;
+}
+
+const FastHuffmanTable& FixedFastDistanceTable(bool deflate64) {
+  static const FastHuffmanTable plain = MakeFixed(FastTableKind::kDistance, false);
+  static const FastHuffmanTable wide = MakeFixed(FastTableKind::kDistance, true);
+  return deflate64 ? wide : plain;
+}
+
+}  // namespace velmora

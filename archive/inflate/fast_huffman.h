@@ -1,0 +1,59 @@
+// The decode tables the Inflate hot loop uses: a main table indexed by the
+// next main_bits bits and, for longer codes, small subtables, so the tables
+// stay in the first-level cache and are cheap to build per block. They
+// decode exactly what TAbDfDecodeHuffmanTree decodes for a code that is not
+// over-subscribed (which the decoder rejects).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace velmora {
+
+// Entry: bits 0-4 code length (for a subtable link: main_bits), 5-9 extra
+// bits (for a link: the subtable's index bits), 16-31 the literal, length
+// base, distance base or subtable offset.
+namespace fast_entry {
+constexpr uint32_t kLiteral = 1u << 10;
+constexpr uint32_t kExceptional = 1u << 11;  // end of block, link or no code
+constexpr uint32_t kSubtable = 1u << 12;
+constexpr uint32_t kEndOfBlock = 1u << 13;
+// No code reaches it, or its symbol is rejected (286, 287; distance 30 and
+// 31 in Deflate).
+constexpr uint32_t kInvalid = kExceptional;
+inline uint32_t CodeLength(uint32_t e) { return e & 31; }
+inline uint32_t ExtraBits(uint32_t e) { return (e >> 5) & 31; }
+inline uint32_t Value(uint32_t e) { return e >> 16; }
+}  // namespace fast_entry
+
+enum class FastTableKind { kLiteralLength, kDistance };
+
+struct FastHuffmanTable {
+  std::vector<uint32_t> entries;
+  uint32_t main_bits = 0;
+  uint64_t main_mask = 0;
+  // The longest code length: what TAbDfDecodeHuffmanTree calls
+  // LookupBitLength, and what the decoder's peeks are sized by.
+  int32_t max_length = 0;
+
+  // Looks up the entry for the next bits, following a subtable link.
+  uint32_t Lookup(uint64_t bits) const {
+    uint32_t e = entries[bits & main_mask];
+    if (e & fast_entry::kSubtable) {
+      e = entries[fast_entry::Value(e) +
+                  ((bits >> main_bits) & ((uint64_t{1} << fast_entry::ExtraBits(e)) - 1))];
+    }
+    return e;
+  }
+};
+
+// Builds from count lengths (each 0 ... 15). Returns false, leaving table
+// unusable, when the lengths over-subscribe the code space.
+bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
+                    FastTableKind kind, bool deflate64);
+
+// The fixed codes (RFC 1951, 3.2.6) in this form, built once.
+const FastHuffmanTable& FixedFastLiteralTable(bool deflate64);
+const FastHuffmanTable& FixedFastDistanceTable(bool deflate64);
+
+}  // namespace velmora

@@ -1,0 +1,202 @@
+#include "archive/inflate/inflate.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "archive/base/exceptions.h"
+#include "archive/crypt/decrypt_stream.h"
+#include "archive/inflate/inflate_blocks.h"
+#include "archive/inflate/inflate_tables.h"
+#include "rtl/exceptions.h"
+#include "rtl/format.h"
+
+namespace velmora {
+
+void RaiseInflateCause(const char* cause) { throw EAbInternalInflateError(cause); }
+
+namespace {
+constexpr const char* kUnit = "AbDfDec";
+// Stored data moves through a transfer buffer of this size.
+constexpr int32_t kStoredChunk = 16384;
+}  // namespace
+
+void InflateStoredBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window) {
+  reader.AlignToByte();
+  uint8_t header[4];
+  reader.ReadBuffer(header, 4);
+  const uint32_t length = header[0] | (header[1] << 8);
+  const uint32_t not_length = header[2] | (header[3] << 8);
+  if ((~length & 0xFFFF) != not_length) RaiseInflateCause(inflate_cause::kStoredLength);
+  std::array<uint8_t, kStoredChunk> chunk;
+  for (uint32_t left = length; left > 0;) {
+    int32_t n = static_cast<int32_t>(std::min<uint32_t>(left, kStoredChunk));
+    reader.ReadBuffer(chunk.data(), n);
+    window.PutBytes(chunk.data(), n);
+    left -= static_cast<uint32_t>(n);
+  }
+}
+
+void InflateFixedBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64) {
+  DecodeData(reader, window, FixedFastLiteralTable(deflate64), FixedFastDistanceTable(deflate64),
+             deflate64);
+}
+
+void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTree& code_lengths,
+                            int32_t* lengths, int32_t count) {
+  std::fill_n(lengths, kMaxCodeLengths, 0);
+  const int32_t lookup_bits = code_lengths.LookupBitLength();
+  int32_t filled = 0;
+  while (filled < count) {
+    // The code and its largest count of extra bits (7, for symbol 18).
+    const uint32_t bits = reader.PeekBits(lookup_bits + 7);
+    const uint32_t entry = code_lengths.Decode(bits & kBitMask[lookup_bits]);
+    const uint32_t symbol = entry & 0xFFFF;
+    const int32_t code_length = static_cast<int32_t>((entry >> 16) & 0xFF);
+    if (symbol > 18) RaiseInflateCause(inflate_cause::kCodeLengthSymbol);
+    if (code_length == 0 || code_length > lookup_bits)
+      RaiseInflateCause(inflate_cause::kCodeLengthLength);
+    if (symbol < 16) {
+      lengths[filled++] = static_cast<int32_t>(symbol);
+      reader.DiscardBits(code_length);
+      continue;
+    }
+    const uint32_t after_code = bits >> code_length;
+    int32_t value = 0, extra = 0, repeat = 0;
+    if (symbol == 16) {
+      if (filled == 0) RaiseInflateCause(inflate_cause::kRepeatWithoutPrevious);
+      value = lengths[filled - 1];
+      extra = 2;
+      repeat = 3 + static_cast<int32_t>(after_code & 3);
+    } else if (symbol == 17) {
+      extra = 3;
+      repeat = 3 + static_cast<int32_t>(after_code & 7);
+    } else {
+      extra = 7;
+      repeat = 11 + static_cast<int32_t>(after_code & 127);
+    }
+    reader.DiscardBits(code_length + extra);
+    // A repeat that runs past the count is cut there.
+    repeat = std::min(repeat, count - filled);
+    std::fill_n(lengths + filled, repeat, value);
+    filled += repeat;
+  }
+}
+
+void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64) {
+  const int32_t literal_count = static_cast<int32_t>(reader.ReadBits(5)) + 257;
+  const int32_t distance_count = static_cast<int32_t>(reader.ReadBits(5)) + 1;
+  const int32_t code_length_count = static_cast<int32_t>(reader.ReadBits(4)) + 4;
+  if (literal_count > 286) RaiseInflateCause(inflate_cause::kLiteralCount);
+  if (!deflate64 && distance_count > 30) RaiseInflateCause(inflate_cause::kDistanceCount);
+
+  std::array<int32_t, kMaxCodeLengths> lengths{};
+  for (int32_t i = 0; i < code_length_count; ++i)
+    lengths[kCodeLengthOrder[i]] = static_cast<int32_t>(reader.ReadBits(3));
+  TAbDfDecodeHuffmanTree code_lengths(19, huDecoding, 7);
+  code_lengths.Build(lengths.data(), 0, 19, 19, nullptr);
+  ReadLitDistCodeLengths(reader, code_lengths, lengths.data(), literal_count + distance_count);
+
+  // Reused across the blocks of one thread's decodings: building into
+  // vectors that already have their capacity costs no allocation.
+  thread_local FastHuffmanTable literals, distances;
+  if (!BuildFastTable(literals, lengths.data(), literal_count, FastTableKind::kLiteralLength,
+                      deflate64) ||
+      !BuildFastTable(distances, lengths.data() + literal_count, distance_count,
+                      FastTableKind::kDistance, deflate64))
+    RaiseInflateCause(inflate_cause::kOverSubscribed);
+  DecodeData(reader, window, literals, distances, deflate64);
+}
+
+namespace {
+void DecodeBlocks(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64) {
+  for (;;) {
+    const uint32_t last = reader.ReadBit();
+    switch (reader.ReadBits(2)) {
+      case 0: InflateStoredBlock(reader, window); break;
+      case 1: InflateFixedBlock(reader, window, deflate64); break;
+      case 2: InflateDynamicBlock(reader, window, deflate64); break;
+      default: RaiseInflateCause(inflate_cause::kBlockType);
+    }
+    if (last) return;
+  }
+}
+
+enum class Outcome { kDecoded, kLimitReached, kAborted, kFailed };
+}  // namespace
+
+uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
+  Assert(source != nullptr, "Deflate: aSource stream cannot be nil", kUnit, 687);
+  Assert(dest != nullptr, "Deflate: aDest stream cannot be nil", kUnit, 688);
+  TAbDeflateHelper options;
+  if (helper) options.Assign(*helper);
+  const int64_t source_start = source->Position();
+  const int64_t dest_start = dest->Position();
+  if (!options.OnProgressPercent) {
+    options.SourceSize = 0;
+  } else if (options.SourceSize == -1) {
+    options.SourceSize = static_cast<int32_t>(source->Size());
+  }
+  std::unique_ptr<TAbLogger> log;
+  if (!options.LogFileName.empty()) {
+    log = std::make_unique<TAbLogger>(options.LogFileName);
+    log->WriteLine("INFLATING STREAM...");
+    log->WriteLine("Need to recompile the app with UseLogging turned on");
+  }
+  std::unique_ptr<TAbDfDecryptStream> decrypt;
+  TStream* input = source;
+  if (!options.Passphrase.empty()) {
+    decrypt = std::make_unique<TAbDfDecryptStream>(source, options.Passphrase,
+                                                   options.PasswordCheckValue);
+    if (!decrypt->VerifyHeader()) throw EAbInflatePasswordError();
+    input = decrypt.get();
+  }
+  const bool test_only = (options.Options & dfoTestOnly) != 0;
+  const bool deflate64 = (options.Options & dfoDeflate64) != 0;
+  uint32_t result = 0;
+  Outcome outcome = Outcome::kDecoded;
+  std::string cause;
+  {
+    TAbDfInBitStream reader(input, options.SourceSize, options.OnProgressPercent);
+    TAbDfOutputWindow window(dest, log.get(), test_only, options.OutputLimit,
+                             (options.Options & dfoAdler32) == 0, deflate64);
+    try {
+      DecodeBlocks(reader, window, deflate64);
+      result = window.ChecksumValue();
+      if (test_only && helper) helper->UnpackedSize = static_cast<int32_t>(window.OutputPosition());
+    } catch (const EAbPartSizedInflate&) {
+      outcome = Outcome::kLimitReached;
+    } catch (const EAbAbortProgress&) {
+      outcome = Outcome::kAborted;
+    } catch (const EAbInternalInflateError& e) {
+      outcome = Outcome::kFailed;
+      cause = e.Message();
+      if (log) log->WriteLine(Format("Internal exception raised: %s", {cause}));
+    }
+    // The output so far is passed on and the source moved back to just after
+    // the last byte used, also after an error.
+    if (outcome == Outcome::kFailed || outcome == Outcome::kAborted) {
+      try {
+        window.PassOn();
+        reader.Release();
+      } catch (...) {
+        // The decoding error is the one to report.
+      }
+    } else {
+      window.PassOn();
+      reader.Release();
+    }
+  }
+  decrypt.reset();
+  log.reset();
+  if (outcome == Outcome::kFailed) throw EAbInflateError(cause);
+  // An abort is the user's, never a checksum of 0 to compare.
+  if (outcome == Outcome::kAborted) throw EAbUserAbort();
+  if (helper) {
+    if (!test_only) helper->UnpackedSize = static_cast<int32_t>(dest->Position() - dest_start);
+    helper->PackedSize = static_cast<int32_t>(source->Position() - source_start);
+  }
+  return result;
+}
+
+}  // namespace velmora

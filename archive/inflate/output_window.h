@@ -1,0 +1,84 @@
+// TAbDfOutputWindow: the decoder's output with the history back-references
+// need. Output is written straight into a large buffer and passed on to the
+// destination (or counted, in test-only mode) in blocks of 1 MiB, with the
+// checksum taken over each block as it leaves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "rtl/stream.h"
+
+namespace velmora {
+
+class TAbLogger;
+
+class TAbDfOutputWindow {
+ public:
+  // dest must not be null unless test_only; output_limit of 0 or below
+  // means none; a larger limit is lowered to the format's write point
+  // (65,536 for Deflate, 98,304 for Deflate64).
+  TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_only, int32_t output_limit,
+                    bool use_crc32, bool deflate64);
+  // Passes on what is still buffered; errors are swallowed here, so callers
+  // that care call PassOn first.
+  ~TAbDfOutputWindow();
+  TAbDfOutputWindow(const TAbDfOutputWindow&) = delete;
+  TAbDfOutputWindow& operator=(const TAbDfOutputWindow&) = delete;
+
+  void PutLiteral(uint8_t value);
+  void PutBytes(const void* data, int32_t count);
+  // distance must not reach before the first byte produced (checked; an
+  // internal inflate error otherwise).
+  void PutMatch(int32_t length, int32_t distance);
+  // Passes on everything, then the CRC-32 (complemented) or Adler-32.
+  uint32_t ChecksumValue();
+  int64_t OutputPosition();
+  void PassOn();
+
+  // The hot loop writes at Out() directly, below FastOutputEnd(max_match)
+  // (where a match of max_match plus a 32-byte overshoot still fits and the
+  // output limit is at least max_match away), then calls SetOut and Slide.
+  uint8_t* Out() const { return out_; }
+  const uint8_t* Start() const { return buffer_.get(); }
+  uint8_t* FastOutputEnd(int32_t max_match) const { return fast_end_[max_match > 258]; }
+  void SetOut(uint8_t* out) { out_ = out; }
+  void SlideIfFull() {
+    if (out_ >= write_point_) Slide();
+  }
+
+ private:
+  // The limit counts the bytes a 32 KiB-sliding window of the format's
+  // write point would hold (spec_fill_), so stored data that passed the limit
+  // and slid away is not counted, as that window would not count it.
+  void AddAndCheckLimit(int32_t count) {
+    spec_fill_ += count;
+    if (output_limit_ > 0 && spec_fill_ >= output_limit_) ThrowLimit();
+    while (spec_fill_ >= spec_write_point_) spec_fill_ -= kSpecSlide;
+  }
+  static constexpr int32_t kSpecSlide = 32768;
+  [[noreturn]] static void ThrowLimit();
+  void Slide();
+  void PassOnRange(const uint8_t* from, const uint8_t* to);
+
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint32_t checksum_;
+  uint8_t* out_;
+  TAbLogger* log_;
+  int32_t output_limit_;
+  int32_t history_;  // bytes kept behind the write position by a slide
+  TStream* dest_;
+  int64_t counted_ = 0;
+  bool test_only_;
+  bool crc32_;
+  uint8_t* write_point_;
+  uint8_t* pending_;  // first byte not yet passed on
+  uint8_t* fast_end_[2];
+  int32_t spec_write_point_;
+  int32_t spec_fill_ = 0;
+};
+
+// Adler-32 of RFC 1950 over a run of bytes, from a running value.
+uint32_t UpdateAdler32(uint32_t adler, const uint8_t* data, size_t count);
+
+}  // namespace velmora

@@ -1,0 +1,103 @@
+// Round trips: zlib compresses, Inflate must give back the same bytes and
+// checksums, and leave the source just after the stream.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "archive/inflate/inflate.h"
+#include "tests/support/deflate_bit_writer.h"
+
+namespace velmora {
+namespace {
+
+using test::ZlibDeflateRaw;
+
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed, int alphabet) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> data(size);
+  for (auto& b : data) b = static_cast<uint8_t>(rng() % static_cast<uint32_t>(alphabet));
+  return data;
+}
+
+// Text-like data with long repeats: words drawn from a small vocabulary.
+std::vector<uint8_t> WordSoup(size_t size, uint32_t seed) {
+  static const char* kWords[] = {"deflate ", "window ", "huffman ", "the ", "of ", "stream ",
+                                 "archive\n", "zip ", "code ", "length ", "distance, "};
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> data;
+  while (data.size() < size) {
+    const char* w = kWords[rng() % 11];
+    data.insert(data.end(), w, w + std::strlen(w));
+  }
+  data.resize(size);
+  return data;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path, size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> data(std::istreambuf_iterator<char>(in), {});
+  if (data.size() > limit) data.resize(limit);
+  return data;
+}
+
+void ExpectRoundTrip(const std::vector<uint8_t>& data, int level, int strategy) {
+  std::vector<uint8_t> packed = ZlibDeflateRaw(data, level, strategy);
+  const size_t stream_size = packed.size();
+  // Trailing bytes that are not part of the stream must stay unread.
+  packed.insert(packed.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x01});
+  TMemoryStream source(packed), dest;
+  TAbDeflateHelper helper;
+  uint32_t crc = Inflate(&source, &dest, &helper);
+  ASSERT_EQ(dest.Data().size(), data.size()) << "level " << level << " strategy " << strategy;
+  EXPECT_TRUE(dest.Data() == data) << "level " << level << " strategy " << strategy;
+  EXPECT_EQ(crc, test::ZlibCrc32(data));
+  EXPECT_EQ(helper.PackedSize, static_cast<int32_t>(stream_size));
+  EXPECT_EQ(helper.UnpackedSize, static_cast<int32_t>(data.size()));
+  EXPECT_EQ(source.Position(), static_cast<int64_t>(stream_size));
+}
+
+TEST(InflateRoundTrip, EveryLevelAndStrategyOnMixedData) {
+  std::vector<uint8_t> data = WordSoup(300000, 1);
+  std::vector<uint8_t> noise = RandomBytes(70000, 2, 256);
+  data.insert(data.begin() + 100000, noise.begin(), noise.end());
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED})
+    for (int level = 0; level <= 9; ++level) ExpectRoundTrip(data, level, strategy);
+}
+
+TEST(InflateRoundTrip, RandomDataOfManySizesAndAlphabets) {
+  for (size_t size : {0, 1, 2, 3, 4, 5, 7, 100, 16383, 16384, 16385, 65535, 65536, 65537,
+                      200001}) {
+    for (int alphabet : {2, 17, 256}) {
+      ExpectRoundTrip(RandomBytes(size, static_cast<uint32_t>(size) + alphabet, alphabet), 6,
+                      Z_DEFAULT_STRATEGY);
+    }
+  }
+}
+
+TEST(InflateRoundTrip, RealFilesFromThisMachine) {
+  int tried = 0;
+  for (const char* path : {"/usr/include/stdio.h", "/usr/include/zlib.h", "/bin/sh",
+                           "/usr/lib/x86_64-linux-gnu/libz.so.1"}) {
+    if (!std::filesystem::exists(path)) continue;
+    std::vector<uint8_t> data = ReadFileBytes(path, 4 << 20);
+    for (int level : {1, 6, 9}) ExpectRoundTrip(data, level, Z_DEFAULT_STRATEGY);
+    ++tried;
+  }
+  if (tried == 0) GTEST_SKIP() << "no system files to compress";
+}
+
+TEST(InflateRoundTrip, Adler32MatchesZlib) {
+  std::vector<uint8_t> data = WordSoup(150000, 5);
+  std::vector<uint8_t> packed = ZlibDeflateRaw(data, 9);
+  TMemoryStream source(packed), dest;
+  TAbDeflateHelper helper;
+  helper.Options |= dfoAdler32;
+  EXPECT_EQ(Inflate(&source, &dest, &helper), test::ZlibAdler32(data));
+}
+
+}  // namespace
+}  // namespace velmora
