@@ -44,6 +44,11 @@ struct TBitmap {
 // Exception("Invalid JPEG picture") on data libjpeg cannot read.
 TBitmap DecodeJpeg(const uint8_t* data, size_t size);
 
+// The mask of a button glyph: 0 where a pixel shows the colour of the
+// bottom-left pixel (transparent), 255 elsewhere. JPEG moves colours a
+// little, so colours within a small distance of it count as that colour.
+std::vector<uint8_t> GlyphMask(const TBitmap& glyph);
+
 struct TRect {
   int Left = 0, Top = 0, Width = 0, Height = 0;
   friend bool operator==(const TRect&, const TRect&) = default;
@@ -71,8 +76,10 @@ class TControl {
   // gives the place after alignment, in form client coordinates.
   int Left = 0, Top = 0, Width = 0, Height = 0;
   TAlign Align = TAlign::alNone;
-  int TabOrder = -1;  // < 0: never takes focus
+  int TabOrder = 0;
   bool Visible = true;
+  // Whether the control can take the keyboard focus (only buttons do).
+  virtual bool CanFocus() const { return false; }
   TRect BoundsRect() const;
 
  private:
@@ -117,6 +124,7 @@ class TBitBtn : public TControl {
   bool Default = false;  // Enter presses it wherever the focus is
   bool Cancel = false;   // Escape presses it
   TNotifyEvent OnClick;
+  bool CanFocus() const override { return Visible; }
 
   // Runs OnClick as a press would; an exception leaves to the caller.
   void Click();
@@ -178,6 +186,8 @@ class TForm {
   // message loop. Safe to call from inside a click handler.
   void Close();
   bool Showing() const { return showing_; }
+  // Close has run at least once (headless runs check this).
+  bool Closed() const { return closed_; }
 
   // Where a control sits after alignment, in client coordinates.
   TRect BoundsOf(const TControl& control) const;
@@ -194,6 +204,7 @@ class TForm {
   std::string name_;
   std::vector<std::unique_ptr<TControl>> controls_;
   bool showing_ = false;
+  bool closed_ = false;
   void* handle_ = nullptr;
 };
 
