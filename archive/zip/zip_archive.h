@@ -1,0 +1,103 @@
+// TAbZipArchive: a ZIP archive read from its central directory, also when
+// it sits behind a program or spreads over several images. Extraction of
+// one item is the driver's job, reached through the callbacks below.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "archive/base/archive.h"
+#include "archive/zip/zip_item.h"
+#include "archive/zip/zip_records.h"
+
+namespace velmora {
+
+class TAbZipArchive;
+
+// The extraction driver's entry points, installed by the unzipper.
+using TAbUnzipCallback =
+    std::function<void(TAbZipArchive& Sender, TAbZipItem& Item, const std::string& NewName)>;
+using TAbUnzipToStreamCallback =
+    std::function<void(TAbZipArchive& Sender, TAbZipItem& Item, TStream* OutStream)>;
+using TAbTestCallback = std::function<void(TAbZipArchive& Sender, TAbZipItem& Item)>;
+// Writing only; never set by this system.
+using TAbInsertCallback =
+    std::function<void(TAbZipArchive& Sender, TAbZipItem& Item, TStream* OutStream)>;
+using TAbInsertStreamCallback = std::function<void(TAbZipArchive& Sender, TAbZipItem& Item,
+                                                   TStream* OutStream, TStream* InStream)>;
+
+using TAbNeedPasswordEvent = std::function<void(void* Sender, std::string& NewPassword)>;
+using TAbRequestDiskEvent = std::function<void(void* Sender, bool& Abort)>;
+using TAbRequestNthDiskEvent =
+    std::function<void(void* Sender, uint8_t DiskNumber, bool& Abort)>;
+
+// ActiveDisk before the directory was read.
+constexpr uint16_t kAbNoActiveDisk = 0xFFFF;
+
+class TAbZipArchive : public TAbArchive {
+ public:
+  TAbZipArchive(const std::string& FileName, uint16_t Mode);
+  TAbZipArchive(TStream* Stream, const std::string& ArchiveName);
+  ~TAbZipArchive() override;
+
+  // Adding and writing are not part of this system: they raise.
+  TAbArchiveItem* MakeItem(const std::string& DiskName) override;
+  // Each hands the item to its callback; without one, EAbZipNoExtraction.
+  void ExtractItemToFile(int Index, const std::string& NewName) override;
+  void ExtractItemToStream(int Index, TStream* Stream) override;
+  // Finds the end record and reads the central directory into the list.
+  void ReadItems() override;
+  void WriteArchive() override;
+  void VerifyItem(int Index) override;
+  std::string NormalizeStoredName(const std::string& DiskName) override;
+  void RequestSpanImage(void* Sender, int32_t ImageNumber, std::string& ImageName,
+                        bool& Abort) override;
+  virtual void RequestLastDisk(bool& Abort);
+  virtual void RequestNthDisk(uint8_t DiskNumber, bool& Abort);
+  virtual void AskBlankDisk(bool& Abort);
+
+  // Moves the archive's stream to another image or disk: ImageNumber >= 0,
+  // or -1 for the one holding the end record. Raises EAbUserAbort when a
+  // request is answered with Abort, EAbFileNotFound for a missing image.
+  void SwitchImage(int32_t ImageNumber, bool& Abort);
+  // The generated name of image ImageNumber: disk 0 of backup.zip is
+  // backup.z01.
+  std::string GeneratedImageName(int32_t ImageNumber) const;
+
+  TAbZipItem* ZipItems(int Index) const;
+  TAbZipDirectoryFileFooter& EndRecord() { return *end_record_; }
+
+  uint8_t AddMethod = 2;
+  uint16_t ActiveDisk = kAbNoActiveDisk;
+  uint8_t AddDeflateLevel = 1;
+  bool RemovableMedia = false;
+  // The file starts with "MZ" (or is an ELF program).
+  bool ExecutableStub = false;
+  std::string Password;
+  uint8_t PasswordRetries = 3;
+  // For a program with a ZIP behind it: the smallest local header offset,
+  // the length of what comes before the ZIP data.
+  int32_t StubLength = 0;
+  bool GenerateImageNames = false;
+
+  TAbUnzipCallback ExtractFileCallback;
+  TAbUnzipToStreamCallback ExtractStreamCallback;
+  TAbTestCallback TestCallback;
+  TAbInsertCallback InsertCallback;
+  TAbInsertStreamCallback InsertStreamCallback;
+
+  TAbNeedPasswordEvent OnNeedPassword;
+  TAbRequestDiskEvent OnRequestLastDisk;
+  TAbRequestNthDiskEvent OnRequestNthDisk;
+  TAbRequestDiskEvent OnAskBlankDisk;
+
+ private:
+  int64_t FindTail(bool& aborted);
+  void ReadDirectory(int64_t tail);
+  void SwitchToLastGeneratedImage();
+  std::unique_ptr<TAbZipDirectoryFileFooter> end_record_;
+};
+
+}  // namespace velmora
