@@ -34,6 +34,33 @@ DeflateBitWriter& DeflateBitWriter::AlignToByte() {
 
 std::vector<uint8_t> DeflateBitWriter::Finish() const { return bytes_; }
 
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
+  int per_length[16] = {};
+  for (int l : lengths) ++per_length[l];
+  per_length[0] = 0;
+  uint32_t next[16] = {};
+  uint32_t code = 0;
+  for (int l = 1; l < 16; ++l) {
+    code = (code + static_cast<uint32_t>(per_length[l - 1])) << 1;
+    next[l] = code;
+  }
+  std::vector<uint32_t> codes(lengths.size());
+  for (size_t i = 0; i < lengths.size(); ++i)
+    if (lengths[i] != 0) codes[i] = next[lengths[i]]++;
+  return codes;
+}
+
+void WriteDynamicHeader(DeflateBitWriter& w, const std::vector<int>& literal_lengths,
+                        const std::vector<int>& distance_lengths) {
+  w.Bits(static_cast<uint32_t>(literal_lengths.size() - 257), 5);  // HLIT
+  w.Bits(static_cast<uint32_t>(distance_lengths.size() - 1), 5);   // HDIST
+  w.Bits(19 - 4, 4);                                                // HCLEN
+  for (int i = 0; i < 19; ++i) w.Bits(5, 3);  // all 19 code-length codes 5 bits long
+  // With 19 codes of length 5, symbol s has the code s.
+  for (int l : literal_lengths) w.Code(static_cast<uint32_t>(l), 5);
+  for (int l : distance_lengths) w.Code(static_cast<uint32_t>(l), 5);
+}
+
 std::vector<uint8_t> ZlibDeflateRaw(const std::vector<uint8_t>& data, int level, int strategy) {
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, strategy) != Z_OK)

@@ -29,6 +29,15 @@ class DeflateBitWriter {
   int64_t bit_count_ = 0;
 };
 
+// Canonical codes (RFC 1951, 3.2.2) of a list of code lengths.
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths);
+
+// A dynamic block header after BFINAL and BTYPE: HLIT, HDIST and HCLEN from
+// the list sizes (HCLEN 19), every code-length code 5 bits long (code =
+// the symbol), then each length written as its own code, no repeats.
+void WriteDynamicHeader(DeflateBitWriter& w, const std::vector<int>& literal_lengths,
+                        const std::vector<int>& distance_lengths);
+
 // Raw Deflate with zlib: level 0 ... 9, strategy Z_DEFAULT_STRATEGY etc.
 std::vector<uint8_t> ZlibDeflateRaw(const std::vector<uint8_t>& data, int level,
                                     int strategy = 0);

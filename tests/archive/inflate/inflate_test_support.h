@@ -1,0 +1,51 @@
+// Small helpers shared by the inflate tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/inflate/inflate_errors.h"
+#include "rtl/exceptions.h"
+#include "rtl/stream.h"
+
+namespace velmora::inflate_test {
+
+// Runs action and expects EAbInternalInflateError with exactly cause.
+inline void ExpectCause(const std::function<void()>& action, const std::string& cause) {
+  try {
+    action();
+    ADD_FAILURE() << "no error; expected " << cause;
+  } catch (const EAbInternalInflateError& e) {
+    EXPECT_EQ(e.Message(), cause);
+  }
+}
+
+// Runs action and expects the assertion error whose text is
+// "message (unit, line N)".
+inline void ExpectAssertion(const std::function<void()>& action, const std::string& text) {
+  try {
+    action();
+    ADD_FAILURE() << "no assertion; expected " << text;
+  } catch (const EAssertionFailed& e) {
+    EXPECT_EQ(e.Message(), text);
+  }
+}
+
+// A memory stream that hands out at most `step` bytes per Read, as a pipe
+// or a slow device may.
+class TrickleStream : public TMemoryStream {
+ public:
+  TrickleStream(std::vector<uint8_t> data, int32_t step)
+      : TMemoryStream(std::move(data)), step_(step) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    return TMemoryStream::Read(buffer, std::min(count, step_));
+  }
+
+ private:
+  int32_t step_;
+};
+
+}  // namespace velmora::inflate_test
