@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -60,7 +61,14 @@ bool GetDiskFreeSpaceExA(const char* directory, uint64_t* free_to_caller, uint64
   std::optional<std::string> folder = HostPath(directory != nullptr ? directory : ".");
   if (!folder) return false;
   struct statvfs fs {};
-  if (::statvfs(folder->c_str(), &fs) != 0) return host::FailMissingAware(*folder, errno);
+  if (::statvfs(folder->c_str(), &fs) != 0) {
+    // The argument names a folder: a missing one is a missing path.
+    if (errno == ENOENT || errno == ENOTDIR) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
+    return host::Fail();
+  }
   uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
   if (free_to_caller != nullptr) *free_to_caller = static_cast<uint64_t>(fs.f_bavail) * unit;
   if (total != nullptr) *total = static_cast<uint64_t>(fs.f_blocks) * unit;
