@@ -176,7 +176,9 @@ std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
 
 TApplication::TApplication() = default;
 
-TApplication::~TApplication() { SetMessageBoxHandler(nullptr); }
+// The MessageBoxA handler stays: it reaches the application through
+// Application(), and the handler's own storage may already be gone here.
+TApplication::~TApplication() = default;
 
 void TApplication::Initialize() {
   if (!widget_set_) SetWidgetSet(ChooseWidgetSet());
