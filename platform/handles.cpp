@@ -15,6 +15,7 @@
 
 #include "platform/host_files.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/win32.h"
 
 namespace velmora {
@@ -132,6 +133,8 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share_mode, void* /*sec
 }
 
 bool CloseHandle(HANDLE handle) {
+  // Process and thread handles (process.h) lie above every descriptor.
+  if (IsProcessHandle(handle)) return CloseProcessHandle(handle);
   if (handle < 0 || handle > INT32_MAX) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
