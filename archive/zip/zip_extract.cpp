@@ -1,0 +1,376 @@
+#include "archive/zip/zip_extract.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "archive/base/crc32.h"
+#include "archive/base/exceptions.h"
+#include "archive/base/file_info.h"
+#include "archive/base/span_stream.h"
+#include "archive/base/temp_files.h"
+#include "archive/crypt/decrypt_stream.h"
+#include "archive/crypt/zdecoder.h"
+#include "archive/inflate/deflate_helper.h"
+#include "archive/inflate/inflate.h"
+#include "archive/inflate/inflate_errors.h"
+#include "archive/legacy/unzip_helper.h"
+#include "archive/zip/bit_bucket_stream.h"
+#include "archive/zip/zip_archive.h"
+#include "platform/sysutils.h"
+#include "platform/win32.h"
+#include "rtl/format.h"
+
+namespace velmora {
+
+namespace {
+
+// Stored data is handed on in steps of this size: each step gets its CRC
+// update and, when the whole percentage changes, a progress report.
+constexpr int32_t kStoredStep = 1024;
+// ... and read and written in blocks of this many steps, so a large stored
+// item does not cost a system call per kilobyte.
+constexpr int32_t kStoredBlock = 64 * kStoredStep;
+
+// ZIP methods with a path of their own; the legacy expander takes the rest.
+constexpr uint8_t kMethodStored = 0;
+constexpr uint8_t kMethodDeflate = 8;
+constexpr uint8_t kMethodDeflate64 = 9;
+
+void CheckNeededVersion(const TAbZipItem& item) {
+  if ((item.NeededVersion() & 0xFF) > kAbMaxNeededVersion) throw EAbZipVersion();
+}
+
+// Brings a spanned archive's stream to the disk the item starts on. The
+// extraction path trusts a span stream that already moved on by itself; a
+// test always switches.
+void SwitchToItemDisk(TAbZipArchive& archive, const TAbZipItem& item, bool always_switch) {
+  if (!archive.Spanned || item.StartDisk() == archive.ActiveDisk) return;
+  archive.ActiveDisk = item.StartDisk();
+  auto* span = dynamic_cast<TAbSpanStream*>(archive.Stream());
+  if (span == nullptr) throw EAbZipBadSpanStream();
+  if (!always_switch && span->ImageSwitched) return;
+  bool abort = false;
+  archive.SwitchImage(archive.ActiveDisk, abort);
+  if (abort) throw EAbUserAbort();
+}
+
+// What the encryption header and the CRC are checked against: with a data
+// descriptor (bit 3) the CRC was not known when the local header was
+// written, so zip put the high byte of the DOS time in the header instead.
+uint32_t MakeCheckValue(const TAbZipLocalFileHeader& header, const TAbZipItem& item) {
+  if ((header.GeneralPurposeBitFlag & kAbFlagDataDescriptor) != 0) {
+    return static_cast<uint32_t>(header.LastModFileTime) << 16;
+  }
+  return item.GetCrc32();
+}
+
+// done * 100 / total to the nearest whole number, halves to even.
+uint8_t RoundedPercent(int64_t done, int64_t total) {
+  const int64_t scaled = done * 100;
+  int64_t quotient = scaled / total;
+  const int64_t twice_rest = 2 * (scaled % total);
+  if (twice_rest > total || (twice_rest == total && (quotient & 1) != 0)) ++quotient;
+  return static_cast<uint8_t>(std::min<int64_t>(quotient, 100));
+}
+
+// Sizes in the directory are unsigned 32-bit, though the item model holds
+// them signed.
+int64_t UnsignedSize(int32_t size) { return static_cast<uint32_t>(size); }
+
+void ReportStep(TAbZipArchive& archive, uint8_t percent, bool& abort) {
+  if (archive.OnStepProgress) archive.OnStepProgress(percent, abort);
+}
+
+// A decrypting stream over the archive stream whose header has passed:
+// the first check plus up to PasswordRetries more, asking before each.
+std::unique_ptr<TAbDfDecryptStream> OpenStoredDecryption(TAbZipArchive& archive,
+                                                         uint32_t check_value) {
+  int count = 0;
+  EnsurePassword(archive, count);
+  auto stream =
+      std::make_unique<TAbDfDecryptStream>(archive.Stream(), archive.Password, check_value);
+  while (!stream->VerifyHeader()) {
+    if (count >= archive.PasswordRetries) throw EAbZipInvalidPassword();
+    if (RequestPassword(archive)) throw EAbUserAbort();
+    stream = std::make_unique<TAbDfDecryptStream>(archive.Stream(), archive.Password, check_value);
+    ++count;
+  }
+  return stream;
+}
+
+bool IsFolderEntry(const TAbZipItem& item) {
+  const std::string name = item.GetStoredName();
+  return !name.empty() && (name.back() == '/' || name.back() == '\\');
+}
+
+}  // namespace
+
+bool RequestPassword(TAbZipArchive& Archive) {
+  bool abort = false;
+  if (Archive.OnNeedPassword) {
+    std::string answer = Archive.Password;
+    Archive.OnNeedPassword(&Archive, answer);
+    if (!answer.empty()) {
+      Archive.Password = answer;
+    } else {
+      abort = true;
+    }
+  }
+  return abort;
+}
+
+bool EnsurePassword(TAbZipArchive& Archive, int& Count) {
+  bool abort = false;
+  if (Archive.Password.empty()) {
+    abort = RequestPassword(Archive);
+    ++Count;
+  }
+  if (Archive.Password.empty()) throw EAbZipInvalidPassword();
+  return abort;
+}
+
+uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                        uint32_t CheckValue) {
+  const int64_t total = UnsignedSize(Item.GetUnpackedSize());
+  int64_t remaining = total;
+  int64_t done = 0;
+  uint32_t crc = 0xFFFFFFFFu;
+  uint8_t last_percent = 0;
+  bool abort = false;
+  const bool keeps_only_recent = dynamic_cast<TAbBitBucketStream*>(Stream) != nullptr;
+  try {
+    std::unique_ptr<TAbDfDecryptStream> decrypt;
+    TStream* source = Archive.Stream();
+    if (Item.GetEncrypted()) {
+      decrypt = OpenStoredDecryption(Archive, CheckValue);
+      source = decrypt.get();
+    }
+    std::vector<uint8_t> block(kStoredBlock);
+    while (!abort) {
+      const auto wanted = static_cast<int32_t>(std::min<int64_t>(kStoredBlock, remaining));
+      const int32_t got = wanted > 0 ? source->Read(block.data(), wanted) : 0;
+      if (got <= 0) break;  // a source that ends early fails the CRC later
+      int32_t passed = 0;
+      while (passed < got && !abort) {
+        const int32_t step = std::min(kStoredStep, got - passed);
+        passed += step;
+        done += step;
+        remaining -= step;
+        const uint8_t percent = RoundedPercent(done, total);
+        if (percent != last_percent) {
+          ReportStep(Archive, percent, abort);
+          last_percent = percent;
+        }
+      }
+      UpdateCrc32Buffer(crc, block.data(), passed);
+      if (keeps_only_recent) {
+        // A bit bucket takes no more than its ring at a time.
+        for (int32_t at = 0; at < passed; at += kStoredStep) {
+          Stream->WriteBuffer(block.data() + at, std::min(kStoredStep, passed - at));
+        }
+      } else {
+        Stream->WriteBuffer(block.data(), passed);
+      }
+    }
+  } catch (const EAbUserAbort&) {
+    abort = true;
+  }
+  if (last_percent < 100) {
+    // The progress handler starts from "go on"; an abort already caught
+    // must survive its answer.
+    bool abort_at_end = false;
+    ReportStep(Archive, 100, abort_at_end);
+    abort = abort || abort_at_end;
+  }
+  if (abort) throw EAbUserAbort();
+  return ~crc;
+}
+
+uint32_t InflateItemData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                         uint32_t CheckValue) {
+  TAbDeflateHelper helper;
+  if (dynamic_cast<TAbBitBucketStream*>(Stream) != nullptr) helper.Options |= dfoTestOnly;
+  // The central directory decides Deflate64; the local header chose the path.
+  if (Item.Method() == kMethodDeflate64) helper.Options |= dfoDeflate64;
+  helper.SourceSize = Item.GetPackedSize();
+  // Inflate ends quietly with 0 when its progress handler stops it; we note
+  // the stop so it is reported as the abort it is, never as a bad CRC.
+  bool aborted = false;
+  helper.OnProgressPercent = [&Archive, &aborted](int32_t percent) {
+    try {
+      Archive.InflateProgressStep(percent);
+    } catch (const EAbAbortProgress&) {
+      aborted = true;
+      throw;
+    }
+  };
+  auto run = [&]() {
+    const uint32_t crc = Inflate(Archive.Stream(), Stream, &helper);
+    if (aborted) throw EAbUserAbort();
+    return crc;
+  };
+  if (!Item.GetEncrypted()) return run();
+
+  int count = 0;
+  EnsurePassword(Archive, count);
+  helper.PasswordCheckValue = CheckValue;
+  for (;;) {
+    helper.Passphrase = Archive.Password;
+    try {
+      return run();
+    } catch (const EAbInflatePasswordError&) {
+      // Inflate has moved the stream back to the encryption header.
+      if (RequestPassword(Archive)) throw EAbUserAbort();
+      ++count;
+      if (count >= Archive.PasswordRetries) throw EAbZipInvalidPassword();
+    }
+  }
+}
+
+uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                          uint32_t CheckValue) {
+  std::unique_ptr<TAbZDecoder> decoder;
+  if (Item.GetEncrypted()) {
+    decoder = std::make_unique<TAbZDecoder>(Archive.Password, true, CheckValue, Archive.Stream());
+    decoder->OnNeedPassword = Archive.OnNeedPassword;
+    decoder->Attempts = Archive.PasswordRetries;
+  }
+  TAbUnzipHelper helper(Archive.Stream(), decoder.get(), Stream);
+  helper.ImplodeDictionary = Item.ImplodeDictionary();
+  helper.ImplodeTreeCount = Item.ImplodeTreeCount();
+  helper.PackedSize = static_cast<uint32_t>(Item.GetPackedSize());
+  helper.UnpackedSize = Item.GetUnpackedSize();
+  helper.Method = Item.Method();
+  helper.OnProgress = Archive.OnStepProgress;
+  if (Archive.OnRequestNthDisk) {
+    helper.OnRequestNthDisk = [&Archive](void* sender, int32_t disk, bool& abort) {
+      Archive.OnRequestNthDisk(sender, static_cast<uint8_t>(disk), abort);
+    };
+  }
+  if (Archive.Spanned) {
+    helper.ArchiveFileName = Archive.ArchiveFileName;
+    helper.CurrentDisk = Archive.ActiveDisk;
+    helper.Spanned = true;
+    helper.OpenMode = Archive.OpenMode();
+    helper.SwitchImage = [&Archive](uint16_t disk) {
+      if (dynamic_cast<TAbSpanStream*>(Archive.Stream()) == nullptr) {
+        throw EAbZipBadSpanStream();
+      }
+      bool abort = false;
+      Archive.ActiveDisk = disk;
+      Archive.SwitchImage(disk, abort);
+      return Archive.Stream();
+    };
+  }
+  return helper.Execute();
+}
+
+void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream) {
+  if (Stream == nullptr) throw EAbBadStream();
+  CheckNeededVersion(Item);
+  SwitchToItemDisk(Archive, Item, false);
+
+  TStream& source = *Archive.Stream();
+  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+  TAbZipLocalFileHeader header;
+  header.ReadFromStream(source);
+  const uint32_t check_value = MakeCheckValue(header, Item);
+
+  uint32_t crc = 0;
+  switch (header.CompressionMethod & 0xFF) {
+    case kMethodStored:
+      crc = CopyStoredData(Archive, Item, Stream, check_value);
+      break;
+    case kMethodDeflate:
+    case kMethodDeflate64:
+      crc = InflateItemData(Archive, Item, Stream, check_value);
+      break;
+    default:
+      crc = ExpandLegacyData(Archive, Item, Stream, check_value);
+      break;
+  }
+  if (crc == check_value || crc == Item.GetCrc32()) return;
+  if (Archive.OnProcessItemFailure) {
+    // Reported, and the item counts as extracted: the caller asked to hear
+    // of bad items rather than lose them.
+    Archive.OnProcessItemFailure(&Archive, &Item, poExtract, ekArchive, AbZipBadCRC);
+    return;
+  }
+  throw EAbZipBadCRC();
+}
+
+void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
+  CheckNeededVersion(Item);
+  SwitchToItemDisk(Archive, Item, true);
+
+  TStream& source = *Archive.Stream();
+  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+  TAbZipLocalFileHeader header;
+  header.ReadFromStream(source);
+  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+
+  const TAbZipDirectoryFileHeader& central = Item.DirectoryHeader();
+  // The names are compared as stored: the central one may be converted from
+  // the OEM code page for display, the local one never is.
+  const bool same = header.VersionNeededToExtract == Item.NeededVersion() &&
+                    header.GeneralPurposeBitFlag == Item.FlagBits() &&
+                    header.LastModFileTime == Item.GetDosTime() &&
+                    header.LastModFileDate == Item.GetDosDate() &&
+                    header.CRC32 == Item.GetCrc32() &&
+                    header.CompressedSize == static_cast<uint32_t>(Item.GetPackedSize()) &&
+                    header.UncompressedSize == static_cast<uint32_t>(Item.GetUnpackedSize()) &&
+                    header.FileNameText() == central.FileNameText() &&
+                    header.ExtraFieldText() == Item.ExtraData();
+  if (!same) throw EAbZipInvalidLFH();
+
+  TAbBitBucketStream bucket;
+  UnzipItemToStream(Archive, Item, &bucket);
+}
+
+void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
+  std::string target = FileName;
+  if (!ConfirmTargetPath(Archive.BaseDirectory(), target, Archive.ExtractOptions,
+                         Archive.OnConfirmOverwrite)) {
+    return;
+  }
+  // A folder entry has no data; ConfirmTargetPath has made the folder.
+  if (IsFolderEntry(Item)) return;
+
+  std::string temp_name;
+  bool wrote_target = false;
+  auto clean_up = [&]() {
+    // Only a target this extraction put there goes; one that was there
+    // before and was never replaced stays. The temporary file can hold
+    // decrypted data, so it never stays behind.
+    if (wrote_target && FileExists(target)) DeleteFile(target);
+    if (!temp_name.empty()) DeleteFile(temp_name);
+  };
+  try {
+    {
+      TAbTempFileStream temp(false);
+      temp_name = temp.TempFileName();
+      UnzipItemToStream(Archive, Item, &temp);
+      temp.Close();
+    }
+    wrote_target = CopyFileA(temp_name.c_str(), target.c_str(), false);
+    if (!wrote_target || !FileExists(target)) {
+      throw EAbException(Format("Error Moving File %s to %s", {temp_name, target}));
+    }
+    DeleteFile(temp_name);
+    temp_name.clear();
+    const uint32_t date_time =
+        (static_cast<uint32_t>(Item.GetDosDate()) << 16) | Item.GetDosTime();
+    SetFileDosDateTime(target, date_time);
+    SetFileAttributesOf(target, Item.GetHostAttributes());
+  } catch (const EAbUserAbort&) {
+    Archive.State = stInvalid;  // refuses further extraction until reloaded
+    clean_up();
+    throw;
+  } catch (...) {
+    clean_up();
+    throw;
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,49 @@
+// The item extraction driver: produces one ZIP item's data into a file,
+// into a caller's stream, or into nothing (a test). It reads and checks the
+// item's local header, sets up decryption, chooses the decompressor by the
+// method, checks the CRC-32, and for a file restores date, time and
+// attributes. The unzipper points the archive's three callbacks here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "rtl/stream.h"
+
+namespace velmora {
+
+class TAbArchive;
+class TAbArchiveItem;
+class TAbZipArchive;
+class TAbZipItem;
+
+// The newest "version needed to extract" we read: 2.1 (Deflate64). Zip64,
+// AES, bzip2 and LZMA need more and are refused before anything is read.
+constexpr uint8_t kAbMaxNeededVersion = 21;
+
+// Through a temporary file in the system's temporary folder, then over the
+// target: a failed item never leaves a half-written target, removes only a
+// target file it wrote itself and never leaves its temporary file behind.
+void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName);
+// Writes the item's data to Stream at its position.
+void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream);
+// Compares the local header with the central directory, then decompresses
+// into a TAbBitBucketStream and checks the CRC-32.
+void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item);
+
+// The three decompression paths; each returns the CRC-32 of what it wrote.
+uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                        uint32_t CheckValue);
+uint32_t InflateItemData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                         uint32_t CheckValue);
+uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
+                          uint32_t CheckValue);
+
+// The password questions. Both return Abort: true when the need-password
+// handler answered with an empty password.
+bool RequestPassword(TAbZipArchive& Archive);
+// Asks when Password is empty (adding 1 to Count); raises
+// EAbZipInvalidPassword when it is still empty.
+bool EnsurePassword(TAbZipArchive& Archive, int& Count);
+
+}  // namespace velmora

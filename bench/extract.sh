@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Whole-archive extraction and test speed of vunzip against unzip, 7-Zip and
+# bsdtar, on the bench corpora packed as ZIP (Deflate from zip -6, Deflate64
+# from 7-Zip, stored from zip -0).
+#
+# The machine is shared and noisy, so the tools run interleaved, round by
+# round, and we report medians and ratios. Every extraction goes into a
+# fresh folder: on this disk creating a file whose inode was freed within the
+# last minute costs ~0.7 ms, so re-extracting into a just-deleted folder
+# would time the file system instead of the extractor. The many-file outputs
+# are kept until the end of the run for that reason; the one-file outputs are
+# removed at once (one inode each, no measurable effect).
+#
+# Usage: bench/extract.sh [ROUNDS]   (env: BUILD_DIR, VUNZIP, BENCH_DIR)
+# Last line: RESULT extract min_vs_best_peer=... test_min_vs_best_peer=...
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+rounds=${1:-5}
+build=${BUILD_DIR:-$root/build-unzip}
+vunzip=${VUNZIP:-$build/bin/vunzip}
+work=${BENCH_DIR:-$build/bench-extract}
+sevenzip=$(command -v 7zz || command -v 7z || true)
+
+[ -x "$vunzip" ] || { echo "vunzip not built: $vunzip" >&2; exit 1; }
+for tool in zip unzip bsdtar python3; do
+  command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 1; }
+done
+[ -n "$sevenzip" ] || { echo "missing 7z/7zz" >&2; exit 1; }
+
+mkdir -p "$work/corpora" "$work/zips" "$work/out"
+corpora="$work/corpora"
+
+# --- corpora ---------------------------------------------------------------
+# bench/make_corpora.sh (the Inflate benchmarks' corpora) is used when it is
+# there and makes folders; otherwise we build a text, a binary and a
+# many-small-files corpus from what every Debian machine has.
+make_corpora() {
+  if [ -x "$here/make_corpora.sh" ] && [ -z "${OWN_CORPORA:-}" ]; then
+    if "$here/make_corpora.sh" "$corpora/shared" >/dev/null 2>&1 && \
+       [ -n "$(ls -A "$corpora/shared" 2>/dev/null)" ]; then
+      return
+    fi
+    rm -rf "$corpora/shared"
+  fi
+  if [ ! -d "$corpora/text" ]; then
+    mkdir -p "$corpora/text.tmp"
+    find /usr/share/doc -type f \( -name '*.txt' -o -name 'copyright' -o -name 'README*' \
+        -o -name 'changelog' -o -name 'NEWS' \) -size -2M -print0 | sort -z |
+      xargs -0 cat 2>/dev/null | head -c 24000000 > "$corpora/text.tmp/docs.txt" || true
+    mv "$corpora/text.tmp" "$corpora/text"
+  fi
+  if [ ! -d "$corpora/binary" ]; then
+    mkdir -p "$corpora/binary.tmp"
+    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' -size +200k -print0 |
+      sort -z | xargs -0 cat 2>/dev/null | head -c 24000000 > "$corpora/binary.tmp/libs.bin" || true
+    mv "$corpora/binary.tmp" "$corpora/binary"
+  fi
+  if [ ! -d "$corpora/small" ]; then
+    mkdir -p "$corpora/small.tmp"
+    (cd /usr/include && find . -type f -size -64k | sort | head -n 4000 |
+       tar -cf - -T - ) | tar -xf - -C "$corpora/small.tmp"
+    mv "$corpora/small.tmp" "$corpora/small"
+  fi
+}
+make_corpora
+
+corpus_dirs=()
+if [ -d "$corpora/shared" ]; then
+  for d in "$corpora/shared"/*; do [ -e "$d" ] && corpus_dirs+=("$d"); done
+fi
+[ ${#corpus_dirs[@]} -gt 0 ] || corpus_dirs=("$corpora/text" "$corpora/binary" "$corpora/small")
+
+# --- archives --------------------------------------------------------------
+archives=()
+for dir in "${corpus_dirs[@]}"; do
+  name=$(basename "$dir")
+  for method in deflate deflate64 stored; do
+    zip_file="$work/zips/$name-$method.zip"
+    if [ ! -s "$zip_file" ]; then
+      rm -f "$zip_file"
+      case $method in
+        deflate)   (cd "$dir" && zip -q -r -6 "$zip_file" .) ;;
+        deflate64) (cd "$dir" && "$sevenzip" a -tzip -mm=Deflate64 "$zip_file" . >/dev/null) ;;
+        stored)    (cd "$dir" && zip -q -r -0 "$zip_file" .) ;;
+      esac
+    fi
+    archives+=("$zip_file")
+  done
+done
+
+# --- timing ----------------------------------------------------------------
+# One command into a fresh folder; prints the wall time in milliseconds.
+# A tool that fails on an archive (bsdtar has no Deflate64) gets "fail".
+run_no=0
+time_extract() {
+  local tool=$1 zip_file=$2 out
+  run_no=$((run_no + 1))
+  out="$work/out/$$-$run_no-$tool"
+  mkdir -p "$out"
+  local start end rc=0
+  start=$(date +%s%N)
+  case $tool in
+    vunzip) "$vunzip" -qq -o -d "$out" "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+    unzip)  unzip -qq -o "$zip_file" -d "$out" >/dev/null 2>&1 || rc=$? ;;
+    7z)     "$sevenzip" x -y -bd -o"$out" "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+    bsdtar) bsdtar -xf "$zip_file" -C "$out" >/dev/null 2>&1 || rc=$? ;;
+  esac
+  end=$(date +%s%N)
+  # Many-file outputs stay until the end (see the top of this file).
+  if [ "$(find "$out" -type f | head -n 3 | wc -l)" -le 2 ]; then rm -rf "$out"; fi
+  if [ $rc -ne 0 ]; then echo fail; else echo $(((end - start) / 1000)); fi
+}
+
+time_test() {
+  local tool=$1 zip_file=$2 start end rc=0
+  start=$(date +%s%N)
+  case $tool in
+    vunzip) "$vunzip" -t -qq "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+    unzip)  unzip -tq "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+    7z)     "$sevenzip" t -bd "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+  esac
+  end=$(date +%s%N)
+  if [ $rc -ne 0 ]; then echo fail; else echo $(((end - start) / 1000)); fi
+}
+
+samples="$work/samples.$$"
+: > "$samples"
+extract_tools=(vunzip unzip 7z bsdtar)
+test_tools=(vunzip unzip 7z)
+for ((round = 1; round <= rounds; round++)); do
+  for zip_file in "${archives[@]}"; do
+    label=$(basename "$zip_file" .zip)
+    # Rotate the starting tool each round so no tool always runs first.
+    for ((k = 0; k < ${#extract_tools[@]}; k++)); do
+      tool=${extract_tools[$(((k + round) % ${#extract_tools[@]}))]}
+      echo "extract $label $tool $(time_extract "$tool" "$zip_file")" >> "$samples"
+    done
+    for ((k = 0; k < ${#test_tools[@]}; k++)); do
+      tool=${test_tools[$(((k + round) % ${#test_tools[@]}))]}
+      echo "test $label $tool $(time_test "$tool" "$zip_file")" >> "$samples"
+    done
+  done
+  echo "round $round of $rounds done" >&2
+done
+
+python3 - "$samples" <<'PY'
+import collections, statistics, sys
+times = collections.defaultdict(list)
+failed = set()
+for line in open(sys.argv[1]):
+    kind, label, tool, value = line.split()
+    if value == "fail":
+        failed.add((kind, label, tool))
+    else:
+        times[(kind, label, tool)].append(int(value) / 1000.0)
+result = {}
+for kind, tools in (("extract", ["vunzip", "unzip", "7z", "bsdtar"]),
+                    ("test", ["vunzip", "unzip", "7z"])):
+    labels = sorted({k[1] for k in times if k[0] == kind} | {k[1] for k in failed if k[0] == kind})
+    print(f"\n{kind}: median ms over rounds (ratio = best peer / vunzip; > 1 means vunzip is faster)")
+    print(f"{'archive':28}" + "".join(f"{t:>10}" for t in tools) + f"{'ratio':>8}")
+    worst = None
+    for label in labels:
+        row, med = f"{label:28}", {}
+        for t in tools:
+            if (kind, label, t) in failed and not times.get((kind, label, t)):
+                row += f"{'fail':>10}"
+            elif times.get((kind, label, t)):
+                med[t] = statistics.median(times[(kind, label, t)])
+                row += f"{med[t]:10.1f}"
+            else:
+                row += f"{'-':>10}"
+        peers = [med[t] for t in tools[1:] if t in med]
+        if "vunzip" in med and peers:
+            ratio = min(peers) / med["vunzip"]
+            worst = ratio if worst is None else min(worst, ratio)
+            row += f"{ratio:8.2f}"
+        print(row)
+    result[kind] = worst if worst is not None else 0.0
+print(f"RESULT extract min_vs_best_peer={result['extract']:.2f} "
+      f"test_min_vs_best_peer={result['test']:.2f}")
+PY
+rm -rf "$work/out" "$samples"
