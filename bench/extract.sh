@@ -33,44 +33,40 @@ mkdir -p "$work/corpora" "$work/zips" "$work/out"
 corpora="$work/corpora"
 
 # --- corpora ---------------------------------------------------------------
-# bench/make_corpora.sh (the Inflate benchmarks' corpora) is used when it is
-# there and makes folders; otherwise we build a text, a binary and a
-# many-small-files corpus from what every Debian machine has.
+# The Inflate benchmarks' corpora (bench/make_corpora.sh: text.bin,
+# binary.bin, mixed.tar) when that script is there, each made a folder; else
+# a text and a binary file of our own. Always a many-small-files corpus from
+# /usr/include as well. Every corpus is a folder, zipped whole.
+own_text() {
+  find /usr/share/doc -type f \( -name '*.txt' -o -name 'copyright' -o -name 'README*' \
+      -o -name 'changelog' -o -name 'NEWS' \) -size -2M -print0 | sort -z |
+    xargs -0 cat 2>/dev/null | head -c 24000000 > "$1" || true
+}
+own_binary() {
+  find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' -size +200k -print0 |
+    sort -z | xargs -0 cat 2>/dev/null | head -c 24000000 > "$1" || true
+}
 make_corpora() {
-  if [ -x "$here/make_corpora.sh" ] && [ -z "${OWN_CORPORA:-}" ]; then
-    if "$here/make_corpora.sh" "$corpora/shared" >/dev/null 2>&1 && \
-       [ -n "$(ls -A "$corpora/shared" 2>/dev/null)" ]; then
-      return
-    fi
-    rm -rf "$corpora/shared"
+  local shared="$corpora/shared" d="$corpora/dirs"
+  [ -d "$d" ] && return
+  mkdir -p "$d.tmp/text" "$d.tmp/binary" "$d.tmp/small"
+  if [ -x "$here/make_corpora.sh" ] && "$here/make_corpora.sh" "$shared" >/dev/null 2>&1 &&
+     [ -s "$shared/text.bin" ]; then
+    ln "$shared/text.bin" "$d.tmp/text/text.bin"
+    ln "$shared/binary.bin" "$d.tmp/binary/binary.bin"
+    mkdir -p "$d.tmp/mixed"
+    tar -xf "$shared/mixed.tar" -C "$d.tmp/mixed" 2>/dev/null || true
+  else
+    own_text "$d.tmp/text/docs.txt"
+    own_binary "$d.tmp/binary/libs.bin"
   fi
-  if [ ! -d "$corpora/text" ]; then
-    mkdir -p "$corpora/text.tmp"
-    find /usr/share/doc -type f \( -name '*.txt' -o -name 'copyright' -o -name 'README*' \
-        -o -name 'changelog' -o -name 'NEWS' \) -size -2M -print0 | sort -z |
-      xargs -0 cat 2>/dev/null | head -c 24000000 > "$corpora/text.tmp/docs.txt" || true
-    mv "$corpora/text.tmp" "$corpora/text"
-  fi
-  if [ ! -d "$corpora/binary" ]; then
-    mkdir -p "$corpora/binary.tmp"
-    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name '*.so*' -size +200k -print0 |
-      sort -z | xargs -0 cat 2>/dev/null | head -c 24000000 > "$corpora/binary.tmp/libs.bin" || true
-    mv "$corpora/binary.tmp" "$corpora/binary"
-  fi
-  if [ ! -d "$corpora/small" ]; then
-    mkdir -p "$corpora/small.tmp"
-    (cd /usr/include && find . -type f -size -64k | sort | head -n 4000 |
-       tar -cf - -T - ) | tar -xf - -C "$corpora/small.tmp"
-    mv "$corpora/small.tmp" "$corpora/small"
-  fi
+  (cd /usr/include && find . -type f -size -64k | LC_ALL=C sort | head -n 4000 |
+     tar -cf - -T - ) | tar -xf - -C "$d.tmp/small"
+  mv "$d.tmp" "$d"
 }
 make_corpora
-
 corpus_dirs=()
-if [ -d "$corpora/shared" ]; then
-  for d in "$corpora/shared"/*; do [ -e "$d" ] && corpus_dirs+=("$d"); done
-fi
-[ ${#corpus_dirs[@]} -gt 0 ] || corpus_dirs=("$corpora/text" "$corpora/binary" "$corpora/small")
+for d in "$corpora/dirs"/*; do [ -d "$d" ] && corpus_dirs+=("$d"); done
 
 # --- archives --------------------------------------------------------------
 archives=()
