@@ -219,7 +219,12 @@ void TAbZipArchive::SwitchImage(int32_t ImageNumber, bool& Abort) {
     SwitchToLastGeneratedImage();
     return;
   }
+  // The last image of a set keeps the archive's own extension (backup.zip
+  // after backup.z01, backup.z02), as RequestSpanImage also assumes.
   name = GeneratedImageName(ImageNumber);
+  if (!FileExists(name) && ImageNumber == end_record_->DiskNumber) {
+    name = ChangeExtension(name, ".ZIP");
+  }
   if (!FileExists(name)) throw EAbFileNotFound();
   ReplaceStream(OpenSpanStream(name, OpenMode()));
 }
