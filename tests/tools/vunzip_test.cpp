@@ -1,0 +1,234 @@
+// vunzip as its users run it: archives made by zip, 7-Zip and Python's
+// zipfile, listed, tested and extracted, with unzip's exit codes.
+#include <gtest/gtest.h>
+
+#include "tests/tools/vunzip_process.h"
+
+namespace velmora::tools_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A small tree: a text with long runs, a binary, an empty file, a folder.
+class VunzipArchives : public VunzipTest {
+ protected:
+  void SetUp() override {
+    VunzipTest::SetUp();
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i) + " of the text\n";
+    Write("src/docs/readme.txt", text + std::string(3000, '='));
+    std::string binary;
+    for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7919) >> 3);
+    Write("src/bin/data.bin", binary);
+    Write("src/empty.txt", "");
+    fs::create_directories(Work() / "src/emptydir");
+  }
+  void ExpectSameTree(const std::string& out) {
+    for (const char* name : {"docs/readme.txt", "bin/data.bin", "empty.txt"}) {
+      EXPECT_EQ(Read(out + "/" + name), Read(std::string("src/") + name)) << name;
+    }
+  }
+};
+
+TEST_F(VunzipTest, HelpAndBadOptions) {
+  ProcessResult help = Run({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("Usage: vunzip"), std::string::npos);
+  EXPECT_NE(help.out.find("-x MASK"), std::string::npos);
+  EXPECT_EQ(Run({"-Z", "a.zip"}).exit_code, 10);
+  EXPECT_EQ(Run({}).exit_code, 10);
+  EXPECT_EQ(Run({"-l", "-t", "a.zip"}).exit_code, 10);
+  EXPECT_EQ(Run({"-d"}).exit_code, 10);
+}
+
+TEST_F(VunzipTest, MissingArchiveIsNine) {
+  ProcessResult r = Run({"nothing-here.zip"});
+  EXPECT_EQ(r.exit_code, 9);
+  EXPECT_NE(r.err.find("cannot find or open nothing-here.zip"), std::string::npos);
+}
+
+TEST_F(VunzipTest, FileThatIsNoZipIsASevereError) {
+  Write("junk.zip", std::string(500, 'j'));
+  EXPECT_EQ(Run({"-t", "junk.zip"}).exit_code, 3);
+}
+
+TEST_F(VunzipArchives, ExtractsAZipArchiveRestoringFolders) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  ProcessResult r = Run({"-d", "out", "a.zip"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  ExpectSameTree("out");
+  EXPECT_TRUE(fs::is_directory(Work() / "out/emptydir"));
+  EXPECT_NE(r.out.find("inflating: out/docs/readme.txt"), std::string::npos) << r.out;
+  EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(VunzipArchives, JunkPathsWritesFlatAndFindsNameDotZip) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  ProcessResult r = Run({"-j", "-q", "-d", "flat", "a"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Read("flat/readme.txt"), Read("src/docs/readme.txt"));
+  EXPECT_EQ(Read("flat/data.bin"), Read("src/bin/data.bin"));
+  EXPECT_FALSE(fs::exists(Work() / "flat/docs"));
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(VunzipArchives, ListsAndTests) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip . && zip -qr0 ../s.zip ."));
+  ProcessResult list = Run({"-l", "a.zip"});
+  EXPECT_EQ(list.exit_code, 0);
+  EXPECT_NE(list.out.find("docs/readme.txt"), std::string::npos);
+  EXPECT_NE(list.out.find(" files"), std::string::npos);
+  ProcessResult verbose = Run({"-v", "a.zip"});
+  EXPECT_NE(verbose.out.find("Defl:N"), std::string::npos) << verbose.out;
+  for (const char* zip : {"a.zip", "s.zip"}) {
+    ProcessResult test = Run({"-t", zip});
+    EXPECT_EQ(test.exit_code, 0) << test.out << test.err;
+    EXPECT_NE(test.out.find("No errors detected in compressed data of"), std::string::npos);
+  }
+}
+
+TEST_F(VunzipArchives, SelectsByMaskAndExcludes) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  EXPECT_EQ(Run({"-d", "o1", "a.zip", "*.txt", "-x", "empty*"}).exit_code, 0);
+  EXPECT_TRUE(fs::exists(Work() / "o1/docs/readme.txt"));
+  EXPECT_FALSE(fs::exists(Work() / "o1/empty.txt"));
+  EXPECT_FALSE(fs::exists(Work() / "o1/bin/data.bin"));
+  ProcessResult none = Run({"-d", "o2", "a.zip", "*.none"});
+  EXPECT_EQ(none.exit_code, 11);
+  EXPECT_NE(none.err.find("filename not matched"), std::string::npos);
+}
+
+TEST_F(VunzipArchives, NeverOverwriteKeepsOverwriteReplaces) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  Write("out/empty.txt", "mine");
+  EXPECT_EQ(Run({"-n", "-d", "out", "a.zip"}).exit_code, 0);
+  EXPECT_EQ(Read("out/empty.txt"), "mine");
+  EXPECT_EQ(Run({"-o", "-d", "out", "a.zip"}).exit_code, 0);
+  EXPECT_EQ(Read("out/empty.txt"), "");
+}
+
+TEST_F(VunzipArchives, PipesDataToStandardOutput) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  ProcessResult r = Run({"-p", "a.zip", "docs/readme.txt"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, Read("src/docs/readme.txt"));
+}
+
+TEST_F(VunzipArchives, ReadsEveryMethod7ZipWrites) {
+  VUNZIP_NEED_TOOL("7zz");
+  for (const char* method : {"Deflate", "Deflate64", "Copy"}) {
+    const std::string zip = std::string(method) + ".zip";
+    ASSERT_TRUE(Make("cd src && 7zz a -tzip -mm=" + std::string(method) + " ../" + zip + " ."));
+    ProcessResult r = Run({"-d", std::string("out-") + method, zip});
+    EXPECT_EQ(r.exit_code, 0) << method << r.err;
+    ExpectSameTree(std::string("out-") + method);
+    EXPECT_EQ(Run({"-t", zip}).exit_code, 0) << method;
+  }
+}
+
+TEST_F(VunzipArchives, EncryptedArchivesNeedTheRightPassword) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr -P secret ../zc.zip . && zip -qr0 -P secret ../zs.zip ."));
+  for (const char* zip : {"zc.zip", "zs.zip"}) {
+    ProcessResult good = Run({"-P", "secret", "-d", std::string("out-") + zip, zip});
+    EXPECT_EQ(good.exit_code, 0) << zip << good.err;
+    ExpectSameTree(std::string("out-") + zip);
+    ProcessResult wrong = Run({"-P", "not-it", "-t", zip});
+    // One item in 256 passes the one-byte check and then fails its CRC.
+    EXPECT_TRUE(wrong.exit_code == 82 || wrong.exit_code == 2) << wrong.exit_code;
+    // No password and no terminal to ask on.
+    ProcessResult none = Run({"-t", zip});
+    EXPECT_EQ(none.exit_code, 82) << none.err;
+    EXPECT_NE(none.err.find("Cannot extract file - invalid password"), std::string::npos);
+  }
+}
+
+TEST_F(VunzipArchives, SevenZipZipCryptoIsRead) {
+  VUNZIP_NEED_TOOL("7zz");
+  ASSERT_TRUE(Make("cd src && 7zz a -tzip -psecret -mem=ZipCrypto ../z7.zip ."));
+  ProcessResult r = Run({"-P", "secret", "-d", "out", "z7.zip"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  ExpectSameTree("out");
+}
+
+constexpr const char* kPythonArchives = R"PY(
+import zipfile
+data = b"python zipfile content\n" * 400
+for name, method in (("py-stored.zip", zipfile.ZIP_STORED), ("py-deflate.zip", zipfile.ZIP_DEFLATED),
+                     ("py-bzip2.zip", zipfile.ZIP_BZIP2), ("py-lzma.zip", zipfile.ZIP_LZMA)):
+    with zipfile.ZipFile(name, "w", method) as z:
+        z.writestr("dir/data.txt", data)
+        z.writestr("top.txt", b"top")
+with zipfile.ZipFile("py-unsafe.zip", "w") as z:
+    z.writestr("../evil.txt", b"evil")
+    z.writestr("/abs.txt", b"abs")
+    z.writestr("a/../../evil2.txt", b"evil")
+    z.writestr("good.txt", b"good")
+)PY";
+
+TEST_F(VunzipTest, ReadsPythonZipfileAndRefusesWhatItCannot) {
+  VUNZIP_NEED_TOOL("python3");
+  Write("make.py", kPythonArchives);
+  ASSERT_TRUE(Make("python3 make.py"));
+  const std::string data = [] {
+    std::string d;
+    for (int i = 0; i < 400; ++i) d += "python zipfile content\n";
+    return d;
+  }();
+  for (const char* zip : {"py-stored.zip", "py-deflate.zip"}) {
+    ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
+    EXPECT_EQ(r.exit_code, 0) << zip << r.err;
+    EXPECT_EQ(Read(std::string("out-") + zip + "/dir/data.txt"), data);
+  }
+  for (const char* zip : {"py-bzip2.zip", "py-lzma.zip"}) {
+    ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
+    EXPECT_EQ(r.exit_code, 81) << zip << r.err;
+    EXPECT_NE(r.err.find("newer version required"), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"-t", zip}).exit_code, 81);
+  }
+}
+
+TEST_F(VunzipTest, UnsafeNamesAreRefusedAndNothingLandsOutside) {
+  VUNZIP_NEED_TOOL("python3");
+  Write("make.py", kPythonArchives);
+  ASSERT_TRUE(Make("python3 make.py"));
+  fs::create_directories(Work() / "deep/out");
+  ProcessResult r = Shell("cd deep && " + Quote(Vunzip()) + " -d out ../py-unsafe.zip");
+  EXPECT_EQ(r.exit_code, 2) << r.err;
+  EXPECT_NE(r.err.find("would be written outside the base directory"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("deep/out/good.txt"), "good");
+  EXPECT_FALSE(fs::exists(Work() / "deep/evil.txt"));
+  EXPECT_FALSE(fs::exists(Work() / "evil2.txt"));
+  EXPECT_FALSE(fs::exists(Work() / "deep/evil2.txt"));
+  EXPECT_FALSE(fs::exists("/abs.txt"));
+  EXPECT_FALSE(fs::exists(Work() / "deep/out/abs.txt"));
+}
+
+TEST_F(VunzipArchives, DamagedArchiveExitsTwoAndKeepsGoing) {
+  VUNZIP_NEED_TOOL("zip");
+  ASSERT_TRUE(Make("cd src && zip -qr0 ../s.zip docs/readme.txt bin/data.bin"));
+  // Flip a byte in the middle of the stored readme: a CRC mismatch.
+  std::string bytes = Read("s.zip");
+  const size_t at = bytes.find("line 1000 of");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] = 'L';
+  Write("s.zip", bytes);
+  ProcessResult test = Run({"-t", "s.zip"});
+  EXPECT_EQ(test.exit_code, 2);
+  EXPECT_NE(test.err.find("docs/readme.txt: Failed CRC Check"), std::string::npos) << test.err;
+  EXPECT_NE(test.out.find("bin/data.bin"), std::string::npos);
+  ProcessResult extract = Run({"-d", "out", "s.zip"});
+  EXPECT_EQ(extract.exit_code, 2);
+  // Written as decompressed, as the engine does when failures are reported.
+  EXPECT_TRUE(fs::exists(Work() / "out/docs/readme.txt"));
+  EXPECT_EQ(Read("out/bin/data.bin"), Read("src/bin/data.bin"));
+}
+
+}  // namespace
+}  // namespace velmora::tools_test
