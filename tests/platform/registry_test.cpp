@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -183,6 +185,40 @@ TEST_F(RegistryTest, OnlyTheMachineRootIsKept) {
                             &key, nullptr),
             ERROR_INVALID_HANDLE);
   EXPECT_FALSE(HostExists(prefix_ + "/system.reg"));
+}
+
+TEST_F(RegistryTest, WritersInSeveralProcessesNeverLoseEachOthersValues) {
+  RegCloseKey(Create(kVendorKey));
+  constexpr int kWriters = 4, kValuesEach = 25;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      HKEY key = 0;
+      int failures = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVendorKey, 0, KEY_ALL_ACCESS, &key);
+      for (int i = 0; i < kValuesEach; ++i) {
+        std::string name = "w" + std::to_string(w) + "v" + std::to_string(i);
+        failures += SetDword(key, name.c_str(), static_cast<DWORD>(i)) != ERROR_SUCCESS;
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    writers.push_back(pid);
+  }
+  for (pid_t pid : writers) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto hive = regfile::ParseHive(Hive());
+  ASSERT_TRUE(hive);
+  ASSERT_EQ(hive->keys.size(), 1u);
+  EXPECT_EQ(hive->keys[0].values.size(), static_cast<size_t>(kWriters * kValuesEach));
+  // No temporary file is left beside the hive.
+  for (const auto& entry : std::filesystem::directory_iterator(prefix_)) {
+    EXPECT_EQ(entry.path().filename().string().find("system.reg."), std::string::npos)
+        << entry.path();
+  }
 }
 
 TEST(RegistryFile, ReadsWhatRegeditWritesIncludingContinuedHexAndComments) {
