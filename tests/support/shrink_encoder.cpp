@@ -82,11 +82,21 @@ std::vector<uint8_t> EncodeShrink(const std::vector<uint8_t>& data,
   int previous = -1;
   size_t i = 0;
   while (i < data.size()) {
-    if (Contains(options.widen_at, i) && code_size < 13) {
+    // The decoder reads the very first code as a plain byte, never as a
+    // control, so controls wait for the second.
+    if (Contains(options.widen_at, i) && code_size < 13 && previous >= 0) {
       control(1);
       ++code_size;
     }
     if (Contains(options.partial_clear_at, i) && previous >= 0) {
+      // A literal first, so that the code the decoder defines next never
+      // hangs off a code the clearing freed.
+      if (previous > 255) {
+        out.Write(data[i], code_size);
+        table.Define(previous, data[i]);
+        previous = data[i];
+        if (++i == data.size()) break;
+      }
       control(2);
       table.PartialClear();
     }

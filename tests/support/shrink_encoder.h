@@ -13,7 +13,10 @@ struct ShrinkEncoderOptions {
   // Input offsets before which the code size grows by one (256, 1), even
   // when the codes in use would still fit.
   std::vector<size_t> widen_at;
-  // Input offsets before which the leaf codes are cleared (256, 2).
+  // Input offsets before which the leaf codes are cleared (256, 2). The
+  // clearing covers the codes below the next free one, so a table that is
+  // cleared before it is full must be full again (every code below the
+  // highest in use defined) before the next clear, or strings break.
   std::vector<size_t> partial_clear_at;
   // Clear the leaf codes whenever the table of 8,192 codes is full.
   bool clear_when_full = true;
