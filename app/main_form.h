@@ -3,8 +3,10 @@
 // the installation procedure, Close ends the program.
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "archive/unzipper/unzipper.h"
 #include "platform/toolkit/toolkit.h"
 
 namespace velmora {
@@ -27,6 +29,8 @@ class TFormMain : public TForm {
   TBitBtn* btInstall = nullptr;
   TBitBtn* btClose = nullptr;
   TLabel* Label2 = nullptr;  // footer
+  // Unpacks the payload; PasswordRetries 0, every other setting default.
+  std::unique_ptr<TAbUnZipper> AbUnZipper1;
 
   void btInstallClick(void* sender);
   void btCloseClick(void* sender);
@@ -37,6 +41,9 @@ class TFormMain : public TForm {
 
 // The Install button's work, the installation procedure (installation.cpp).
 void InstallServer(TFormMain& form);
+
+// The footer line, the maker's rights notice.
+inline constexpr const char* kFooterText = "\xC2\xA9 2026 Velmora Software Ltd.";
 
 // The program's main window while it exists.
 extern TFormMain* FormMain;
