@@ -114,6 +114,34 @@ void AnswerWith(BoxState& state, int answer) {
   state.window->hide();
 }
 
+using Binding = std::pair<BoxState*, int>;
+
+// The buttons, right-aligned on the strip below the text, into the window
+// being built; returns the first (the default). bindings must outlive them.
+Fl_Button* AddButtons(const std::vector<BoxButton>& buttons, int width, int strip_top,
+                      BoxState& state, std::vector<Binding>& bindings) {
+  bindings.reserve(buttons.size());
+  const int buttons_w =
+      static_cast<int>(buttons.size()) * (kButtonWidth + kButtonGap) - kButtonGap;
+  int bx = width - kMargin - buttons_w;
+  Fl_Button* first = nullptr;
+  for (const BoxButton& b : buttons) {
+    auto* button = new BoxButtonWidget(bx, strip_top + (kStripHeight - kButtonHeight) / 2,
+                                       kButtonWidth, kButtonHeight, b.label);
+    button->labelsize(kTextFontSize);
+    bindings.emplace_back(&state, b.answer);
+    button->callback(
+        [](Fl_Widget*, void* data) {
+          auto* binding = static_cast<Binding*>(data);
+          AnswerWith(*binding->first, binding->second);
+        },
+        &bindings.back());
+    if (!first) first = button;
+    bx += kButtonWidth + kButtonGap;
+  }
+  return first;
+}
+
 }  // namespace
 
 int ShowMessageBox(const std::string& text, const std::string& caption, UINT type) {
@@ -147,24 +175,8 @@ int ShowMessageBox(const std::string& text, const std::string& caption, UINT typ
   strip->box(FL_FLAT_BOX);
   strip->color(fl_rgb_color(240, 240, 240));
 
-  std::vector<std::pair<BoxState*, int>> bindings;
-  bindings.reserve(buttons.size());
-  int bx = width - kMargin - buttons_w;
-  Fl_Button* first = nullptr;
-  for (const BoxButton& b : buttons) {
-    auto* button = new BoxButtonWidget(bx, body_h + (kStripHeight - kButtonHeight) / 2,
-                                       kButtonWidth, kButtonHeight, b.label);
-    button->labelsize(kTextFontSize);
-    bindings.emplace_back(&state, b.answer);
-    button->callback(
-        [](Fl_Widget*, void* data) {
-          auto* binding = static_cast<std::pair<BoxState*, int>*>(data);
-          AnswerWith(*binding->first, binding->second);
-        },
-        &bindings.back());
-    if (!first) first = button;
-    bx += kButtonWidth + kButtonGap;
-  }
+  std::vector<Binding> bindings;
+  Fl_Button* first = AddButtons(buttons, width, body_h, state, bindings);
   window.end();
   window.callback(
       [](Fl_Widget*, void* data) {
