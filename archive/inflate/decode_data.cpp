@@ -41,34 +41,45 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &chunk, 8);
 }
 
-// Copies a match; may write up to 15 bytes past its end, which the window
+// Copies a match; may write up to 31 bytes past its end, which the window
 // leaves room for. distance is at least 1 and reaches no further back than
-// the window start.
+// the window start. Each 8-byte load lies wholly behind the bytes it is
+// copied to, so overlapping matches repeat their period correctly.
 inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
   const uint8_t* src = out - distance;
   uint8_t* const end = out + length;
-  if (distance >= 16) {
-    // Every 16-byte load lies wholly behind the bytes it is copied to.
-    do {
-      Copy16(out, src);
+  if (distance >= 8) {
+    // Most matches are short: three words cover them without a loop.
+    Copy8(out, src);
+    Copy8(out + 8, src + 8);
+    Copy8(out + 16, src + 16);
+    out += 24;
+    src += 24;
+    while (out < end) {
+      Copy8(out, src);
+      Copy8(out + 8, src + 8);
       out += 16;
       src += 16;
-    } while (out < end);
-  } else if (distance >= 8) {
-    do {
-      Copy8(out, src);
-      out += 8;
-      src += 8;
-    } while (out < end);
+    }
   } else if (distance == 1) {
     uint64_t pattern = 0x0101010101010101ull * *src;
     do {
       std::memcpy(out, &pattern, 8);
-      out += 8;
+      std::memcpy(out + 8, &pattern, 8);
+      out += 16;
     } while (out < end);
   } else {
-    // Short overlapping period: front to back, so the period repeats.
-    while (out < end) *out++ = *src++;
+    // A short period: lay down 8 bytes one by one, then copy words from a
+    // whole number of periods back, at least 8 bytes behind.
+    for (int i = 0; i < 8; ++i) out[i] = src[i];
+    const uint32_t step = (8 + distance - 1) / distance * distance;
+    out += 8;
+    src = out - step;
+    while (out < end) {
+      Copy8(out, src);
+      out += 8;
+      src += 8;
+    }
   }
 }
 
@@ -117,17 +128,22 @@ bool FastLoop(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
     window.SetOut(out);
   };
 
+  // The entry of the next symbol is looked up as soon as its bits are in
+  // place, so the lookup overlaps the work on the current symbol. A refill
+  // leaves the bits below bitsleft, and so the entry, unchanged.
+  refill();
+  uint32_t e = lookup_literal();
   while (in < in_end && out < out_end) {
     refill();
-    uint32_t e = lookup_literal();
     if (e & kLiteral) {
-      // Two literals per refill: 56 bits hold two codes of 15.
+      // Two literals per refill; 26 bits are still left for the next lookup.
       consume(CodeLength(e));
       *out++ = static_cast<uint8_t>(Value(e));
       e = lookup_literal();
       if (e & kLiteral) {
         consume(CodeLength(e));
         *out++ = static_cast<uint8_t>(Value(e));
+        e = lookup_literal();
         continue;
       }
     }
@@ -137,11 +153,12 @@ bool FastLoop(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
       reader.PutCursor({in, bitbuf >> CodeLength(e), bitsleft - CodeLength(e)});
       return true;
     }
+    // At least 41 bits are left: enough for Deflate64's 15 + 16.
     const uint32_t length_bits = CodeLength(e);
     const uint32_t length =
         Value(e) + static_cast<uint32_t>(LowBits(bitbuf >> length_bits, ExtraBits(e)));
     consume(length_bits + ExtraBits(e));
-    if (bitsleft < kMaxDistanceBits) refill();
+    refill();
     uint32_t d = dist[bitbuf & dist_mask];
     if (d & kSubtable) d = dist[Value(d) + LowBits(bitbuf >> dist_main, ExtraBits(d))];
     if (d & kExceptional) {
@@ -156,6 +173,7 @@ bool FastLoop(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
     }
+    e = lookup_literal();  // 27 bits or more are left
     CopyMatch(out, length, distance);
     out += length;
   }

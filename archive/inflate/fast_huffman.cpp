@@ -34,9 +34,9 @@ uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool d
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
-  uint32_t r = 0;
-  for (uint32_t i = 0; i < length; ++i) r |= ((code >> i) & 1) << (length - 1 - i);
-  return r;
+  uint32_t r16 = (static_cast<uint32_t>(kByteReversal[code & 0xFF]) << 8) |
+                 kByteReversal[(code >> 8) & 0xFF];
+  return r16 >> (16 - length);
 }
 }  // namespace
 
@@ -72,14 +72,14 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   // Reversed codes, and for each main prefix the longest code below it,
   // which sizes that prefix's subtable.
   std::array<uint32_t, 288> reversed{};
-  std::vector<uint32_t> sub_bits(main_size, 0);
+  std::array<uint8_t, 1u << kLiteralMainBits> sub_bits{};
   for (int32_t symbol = 0; symbol < count; ++symbol) {
     uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length == 0) continue;
     reversed[symbol] = ReverseBits(next_code[length]++, length);
     if (length > main_bits) {
-      uint32_t& bits = sub_bits[reversed[symbol] & (main_size - 1)];
-      bits = std::max(bits, length - main_bits);
+      uint8_t& bits = sub_bits[reversed[symbol] & (main_size - 1)];
+      bits = static_cast<uint8_t>(std::max<uint32_t>(bits, length - main_bits));
     }
   }
   table.entries.assign(main_size, kInvalid);

@@ -32,10 +32,12 @@ void TAbDfDecodeHuffmanTree::Build(const int32_t* lengths, int32_t first_index, 
   int32_t longest = 0;
   for (int32_t i = 0; i < count; ++i) {
     int32_t length = lengths[first_index + i];
-    Assert(length >= 0 && length <= permitted_max_length_ && length <= kMaxCodeLength,
-           Format("TAbDfDecodeHuffmanTree.Build: a code length is greater than %d",
-                  {permitted_max_length_}),
-           kUnit, 253);
+    if (length < 0 || length > permitted_max_length_ || length > kMaxCodeLength) {
+      Assert(false,
+             Format("TAbDfDecodeHuffmanTree.Build: a code length is greater than %d",
+                    {permitted_max_length_}),
+             kUnit, 253);
+    }
     ++per_length[length];
     if (length > longest) longest = length;
   }
