@@ -77,6 +77,25 @@ TEST_F(Installation, SetsUpTheProductShowsTheClientAndCloses) {
   EXPECT_TRUE(form.Closed());
 }
 
+TEST_F(Installation, UnpacksItsOwnPayloadFlatIntoTheProductFolder) {
+  // The finished installer, run from a folder of its own.
+  std::filesystem::create_directories(Scratch("setup"));
+  const std::string installer = Scratch("setup/velmora-server-setup");
+  std::filesystem::copy_file(std::string(VELMORA_BINARY_DIR) + "/bin/velmora-server-setup",
+                             installer);
+  TFormMain form;
+  RunInstallation(form, Win(installer));
+  EXPECT_EQ(ReadHostFile(Product("ZIVizazazErurereRireridoz.exe")),
+            ReadHostFile(BuiltPayload("ZIVizazazErurereRireridoz.exe")));
+  EXPECT_EQ(ReadHostFile(Product("Client/Readme.txt")), ReadHostFile(BuiltPayload("Readme.txt")));
+  EXPECT_EQ(ReadHostFile(Product("Client/VelmoraClientInstall.exe")),
+            ReadHostFile(BuiltPayload("VelmoraClientInstall.exe")));
+  // The items' folders are not made: everything lies flat.
+  EXPECT_FALSE(HostExists(Product("Release")));
+  EXPECT_EQ(ReadHostFile(prefix_ + "/standins.log"), kPrinterRun);
+  EXPECT_TRUE(form.Closed());
+}
+
 TEST_F(Installation, WritesTheDriverValuesWithTheirExactTypesAndSizes) {
   PlacePayload();
   TFormMain form;
