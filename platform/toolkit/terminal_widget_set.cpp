@@ -80,7 +80,8 @@ std::string Trimmed(const std::string& line) {
 
 class TerminalWidgetSet : public TWidgetSet {
  public:
-  TerminalWidgetSet(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
+  TerminalWidgetSet(std::istream& in, std::ostream& out, bool echo_input)
+      : in_(in), out_(out), echo_input_(echo_input) {}
 
   const char* Name() const override { return "terminal"; }
   void Run(TForm& form) override;
@@ -98,12 +99,30 @@ class TerminalWidgetSet : public TWidgetSet {
 
   std::istream& in_;
   std::ostream& out_;
+  bool echo_input_;
   bool terminated_ = false;
 };
 
+// Reads the answer to the prompt just written and ends the prompt's line:
+// a terminal has echoed the line, other input is echoed here.
 bool TerminalWidgetSet::ReadLine(std::string& line) {
-  if (!std::getline(in_, line)) return false;
+  if (!std::getline(in_, line)) {
+    line.clear();
+    out_ << "\n" << std::flush;
+    return false;
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (echo_input_) {
+    for (char c : line) {
+      // Control characters (Escape) shown in caret notation, as a terminal would.
+      if (static_cast<unsigned char>(c) < 0x20) {
+        out_ << '^' << static_cast<char>(c + 0x40);
+      } else {
+        out_ << c;
+      }
+    }
+    out_ << "\n" << std::flush;
+  }
   return true;
 }
 
@@ -176,7 +195,6 @@ int TerminalWidgetSet::MessageBox(const std::string& text, const std::string& ca
   if (choices.size() == 1) {
     out_ << "Press Enter" << std::flush;
     ReadLine(line);
-    out_ << "\n" << std::flush;
     return choices[0].answer;
   }
   for (;;) {
@@ -193,8 +211,9 @@ int TerminalWidgetSet::MessageBox(const std::string& text, const std::string& ca
 
 }  // namespace
 
-std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out) {
-  return std::make_unique<TerminalWidgetSet>(in, out);
+std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out,
+                                                  bool echo_input) {
+  return std::make_unique<TerminalWidgetSet>(in, out, echo_input);
 }
 
 }  // namespace velmora

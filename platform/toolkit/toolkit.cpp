@@ -1,5 +1,7 @@
 #include "platform/toolkit/toolkit.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -171,7 +173,7 @@ std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
     if (auto x11 = MakeX11WidgetSet()) return x11;
     if (ui == "x11") std::cerr << "velmora: cannot open the X display; using the terminal\n";
   }
-  return MakeTerminalWidgetSet(std::cin, std::cout);
+  return MakeTerminalWidgetSet(std::cin, std::cout, !isatty(STDIN_FILENO));
 }
 
 TApplication::TApplication() = default;

@@ -229,7 +229,10 @@ class TWidgetSet {
 // The terminal front end: prints the form's texts and the buttons as choices
 // ("[I]nstall [C]lose"), reads one line per choice. An empty line presses the
 // focused button; the end of input is Close (or the box's OK / Cancel).
-std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out);
+// echo_input writes each line read back after its prompt, for input that a
+// terminal does not echo (a pipe, a file, a test's stream).
+std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out,
+                                                  bool echo_input = true);
 // X11 through FLTK; null when no display can be opened.
 std::unique_ptr<TWidgetSet> MakeX11WidgetSet();
 // By VELMORA_UI, else X11 when a display opens, else the terminal on the

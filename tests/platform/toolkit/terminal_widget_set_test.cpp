@@ -74,6 +74,15 @@ TEST_F(TerminalFront, ShowsCaptionTextsAndButtonsAsChoices) {
       << Output();
 }
 
+TEST_F(TerminalFront, EchoesWhatItReadsAfterEachPrompt) {
+  Use("\x1b\nc\n");
+  TwoButtonForm form;
+  Application().Run(form);
+  EXPECT_NE(Output().find("[I]nstall [C]lose\n> ^[\n[I]nstall [C]lose\n> c\n"),
+            std::string::npos)
+      << Output();
+}
+
 TEST_F(TerminalFront, LetterPressesItsButtonAndCloseEndsTheLoop) {
   Use("i\ninstall\nC\ni\n");
   TwoButtonForm form;
