@@ -12,6 +12,8 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/paths.h"
 
