@@ -20,6 +20,12 @@
 
 namespace velmora {
 
+// Process handles are numbered above every descriptor by the process layer
+// (process.h), which closes them itself. Weak, so a program that never
+// starts a process does not carry that layer for CloseHandle's sake.
+[[gnu::weak]] bool IsProcessHandle(HANDLE handle);
+[[gnu::weak]] bool CloseProcessHandle(HANDLE handle);
+
 namespace host {
 
 int OpenHostFile(const std::string& host_path, const OpenRequest& request, bool* existed) {
