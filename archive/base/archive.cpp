@@ -16,20 +16,28 @@ namespace velmora {
 namespace {
 
 // The log kind ConfirmItem writes for each process type.
-constexpr TAbLogType kLogKindOfProcess[] = {ltAdd,     ltDelete,  ltExtract,       ltFreshen,
-                                            ltMove,    ltReplace, ltFoundUnhandled};
+constexpr TAbLogType kLogKindOfProcess[] = {ltAdd,  ltDelete,  ltExtract,       ltFreshen,
+                                            ltMove, ltReplace, ltFoundUnhandled};
 static_assert(sizeof(kLogKindOfProcess) == poUnhandled + 1);
 
 const char* LogKindText(TAbLogType kind) {
   switch (kind) {
-    case ltAdd: return " added ";
-    case ltDelete: return " deleted ";
-    case ltExtract: return " extracted ";
-    case ltFreshen: return " freshened ";
-    case ltMove: return " moved ";
-    case ltReplace: return " replaced ";
-    case ltStart: return " logging ";
-    case ltFoundUnhandled: return "Unhandled Entity";
+    case ltAdd:
+      return " added ";
+    case ltDelete:
+      return " deleted ";
+    case ltExtract:
+      return " extracted ";
+    case ltFreshen:
+      return " freshened ";
+    case ltMove:
+      return " moved ";
+    case ltReplace:
+      return " replaced ";
+    case ltStart:
+      return " logging ";
+    case ltFoundUnhandled:
+      return "Unhandled Entity";
   }
   return "Unhandled Entity";
 }
@@ -96,11 +104,14 @@ TAbArchive::~TAbArchive() {
 }
 
 std::unique_ptr<TStream> TAbArchive::OpenSpanStream(const std::string& FileName, uint16_t Mode) {
-  auto span = std::make_unique<TAbSpanStream>(FileName, 0, IsRemovableDrive(FileName) ? mkRemovable : mkFixed, Mode);
+  auto span = std::make_unique<TAbSpanStream>(
+      FileName, 0, IsRemovableDrive(FileName) ? mkRemovable : mkFixed, Mode);
   span->OnRequestImage = [this](void* sender, int32_t image, std::string& name, bool& abort) {
     RequestSpanImage(sender, image, name, abort);
   };
-  span->OnArchiveProgress = [this](uint8_t progress, bool& abort) { NotifySaveProgress(progress, abort); };
+  span->OnArchiveProgress = [this](uint8_t progress, bool& abort) {
+    NotifySaveProgress(progress, abort);
+  };
   return span;
 }
 
@@ -134,7 +145,8 @@ void TAbArchive::ConfirmItem(TAbArchiveItem* Item, TAbProcessType ProcessType, b
   Confirm = true;
   if (OnConfirmProcessItem) OnConfirmProcessItem(this, Item, ProcessType, Confirm);
   if (Confirm && logging_) {
-    TAbLogType kind = ProcessType <= poUnhandled ? kLogKindOfProcess[ProcessType] : ltFoundUnhandled;
+    TAbLogType kind =
+        ProcessType <= poUnhandled ? kLogKindOfProcess[ProcessType] : ltFoundUnhandled;
     WriteLogLine(Item->GetStoredName(), kind);
   }
 }

@@ -37,9 +37,9 @@ enum TAbProcessType : uint8_t {
 // Events: an empty std::function is "not assigned" and is not called.
 // Sender is the object that raised the event (the archive, or the component
 // that forwards it).
-using TAbArchiveItemFailureEvent = std::function<void(
-    void* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType, TAbErrorClass ErrorClass,
-    int32_t ErrorCode)>;
+using TAbArchiveItemFailureEvent =
+    std::function<void(void* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType,
+                       TAbErrorClass ErrorClass, int32_t ErrorCode)>;
 using TAbArchiveProgressEvent = std::function<void(void* Sender, uint8_t Progress, bool& Abort)>;
 using TAbArchiveItemProgressEvent =
     std::function<void(void* Sender, TAbArchiveItem* Item, uint8_t Progress, bool& Abort)>;
@@ -198,6 +198,7 @@ bool ItemMatchesMaskList(const TAbArchiveItem& Item, const std::string& List);
 // existing file, and stores the target in Name when the answer is yes.
 // A name that would land outside BaseDirectory raises EAbException.
 bool ConfirmTargetPath(const std::string& BaseDirectory, std::string& Name,
-                       TAbExtractOptions Options, const TAbConfirmOverwriteEvent& OnConfirmOverwrite);
+                       TAbExtractOptions Options,
+                       const TAbConfirmOverwriteEvent& OnConfirmOverwrite);
 
 }  // namespace velmora

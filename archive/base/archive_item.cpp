@@ -80,7 +80,8 @@ int TAbArchiveList::Find(const std::string& stored_name) const {
 
 bool TAbArchiveList::IsActiveDuplicate(const std::string& stored_name) const {
   for (TAbArchiveItem* p = buckets_[AbNameBucket(stored_name)]; p != nullptr; p = p->NextInBucket) {
-    if (SameStoredName(p->GetStoredName(), stored_name) && p->PendingAction != iaDelete) return true;
+    if (SameStoredName(p->GetStoredName(), stored_name) && p->PendingAction != iaDelete)
+      return true;
   }
   return false;
 }

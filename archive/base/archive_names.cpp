@@ -87,7 +87,8 @@ bool ItemMatchesMaskList(const TAbArchiveItem& Item, const std::string& List) {
 }
 
 bool ConfirmTargetPath(const std::string& BaseDirectory, std::string& Name,
-                       TAbExtractOptions Options, const TAbConfirmOverwriteEvent& OnConfirmOverwrite) {
+                       TAbExtractOptions Options,
+                       const TAbConfirmOverwriteEvent& OnConfirmOverwrite) {
   bool confirm = true;
   SlashesToBackslashes(Name);
   const std::string name = Name;

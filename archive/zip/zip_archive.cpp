@@ -102,7 +102,8 @@ void TAbZipArchive::ReadItems() {
 int64_t TAbZipArchive::FindTail(bool& aborted) {
   uint8_t head[4] = {};
   Stream()->Seek(0, soFromBeginning);
-  for (int32_t done = 0, n = 1; done < 4 && n > 0; done += n) n = Stream()->Read(head + done, 4 - done);
+  for (int32_t done = 0, n = 1; done < 4 && n > 0; done += n)
+    n = Stream()->Read(head + done, 4 - done);
   uint32_t signature = ReadLittleEndian32(head);
   // The Linux installer is an ELF program with the ZIP behind it: it is an
   // executable stub just as an "MZ" image is.
@@ -260,8 +261,8 @@ void TAbZipArchive::RequestNthDisk(uint8_t DiskNumber, bool& Abort) {
   if (OnRequestNthDisk) {
     OnRequestNthDisk(this, DiskNumber, Abort);
   } else {
-    Abort = PromptCancelled(
-        Format("Insert disk number %d of the spanned disk set", {DiskNumber}), "Insert floppy");
+    Abort = PromptCancelled(Format("Insert disk number %d of the spanned disk set", {DiskNumber}),
+                            "Insert floppy");
   }
 }
 
@@ -282,8 +283,8 @@ void TAbZipArchive::RequestSpanImage(void*, int32_t ImageNumber, std::string& Im
     ImageName = GeneratedImageName(ImageNumber);
     if (!FileExists(ImageName)) ImageName = ChangeExtension(ImageName, ".ZIP");
   } else {
-    Abort = PromptCancelled(
-        Format("Insert span number %d of the spanned file set", {ImageNumber}), "Image file name");
+    Abort = PromptCancelled(Format("Insert span number %d of the spanned file set", {ImageNumber}),
+                            "Image file name");
   }
 }
 

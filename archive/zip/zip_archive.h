@@ -30,8 +30,7 @@ using TAbInsertStreamCallback = std::function<void(TAbZipArchive& Sender, TAbZip
 
 using TAbNeedPasswordEvent = std::function<void(void* Sender, std::string& NewPassword)>;
 using TAbRequestDiskEvent = std::function<void(void* Sender, bool& Abort)>;
-using TAbRequestNthDiskEvent =
-    std::function<void(void* Sender, uint8_t DiskNumber, bool& Abort)>;
+using TAbRequestNthDiskEvent = std::function<void(void* Sender, uint8_t DiskNumber, bool& Abort)>;
 
 // ActiveDisk before the directory was read.
 constexpr uint16_t kAbNoActiveDisk = 0xFFFF;

@@ -23,8 +23,8 @@ constexpr uint32_t kAbZipEndCentralDirectorySignature = 0x06054B50;
 constexpr uint32_t kAbZipSpannedSetSignature = 0x08074B50;
 constexpr uint32_t kAbZipPossiblySpannedSignature = 0x30304B50;
 // The first two bytes of a plain ZIP, and of a DOS/Windows executable.
-constexpr uint16_t kAbZipSignature = 0x4B50;      // "PK"
-constexpr uint16_t kAbExeSignature = 0x5A4D;      // "MZ"
+constexpr uint16_t kAbZipSignature = 0x4B50;  // "PK"
+constexpr uint16_t kAbExeSignature = 0x5A4D;  // "MZ"
 // The first four bytes of an ELF program (7F "ELF"): the Linux installer
 // is one, with its ZIP appended.
 constexpr uint32_t kAbElfSignature = 0x464C457F;
@@ -61,7 +61,8 @@ class AbByteReader {
 // false.
 [[noreturn]] void RaiseZipInvalid();
 inline void ZipCheck(bool ok) {
-  if (!ok) [[unlikely]] RaiseZipInvalid();
+  if (!ok) [[unlikely]]
+    RaiseZipInvalid();
 }
 
 // Reads exactly count bytes or raises EAbZipInvalid: a record cut short by

@@ -170,7 +170,8 @@ class ImageSet {
     if (!images_.back().empty() && images_.back().size() + n > max_) {
       return {static_cast<uint16_t>(images_.size()), 0};
     }
-    return {static_cast<uint16_t>(images_.size() - 1), static_cast<uint32_t>(images_.back().size())};
+    return {static_cast<uint16_t>(images_.size() - 1),
+            static_cast<uint32_t>(images_.back().size())};
   }
   void NewImage() { images_.emplace_back(); }
   bool LastEmpty() const { return images_.back().empty(); }
@@ -206,7 +207,8 @@ std::vector<std::vector<uint8_t>> BuildSpannedZip(const std::vector<ZipWriterEnt
   end.total_entries = static_cast<uint16_t>(entries.size());
   std::vector<uint16_t> central_disks;
   for (size_t i = 0; i < entries.size(); ++i) {
-    std::vector<uint8_t> header = CentralHeader(entries[i], packed[i], where[i].first, where[i].second);
+    std::vector<uint8_t> header =
+        CentralHeader(entries[i], packed[i], where[i].first, where[i].second);
     auto at = set.NextWhole(header.size());
     if (i == 0) {
       end.start_disk = at.first;
@@ -301,7 +303,8 @@ uint32_t Crc32Of(const std::vector<uint8_t>& data) {
 
 void WriteHostFile(const std::string& host_path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(host_path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + host_path);
 }
 

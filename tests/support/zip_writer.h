@@ -29,9 +29,9 @@ constexpr uint16_t kZipTestDosDate = ((2026 - 1980) << 9) | (1 << 5) | 1;
 constexpr uint16_t kZipTestDosTime = 12 << 11;
 
 struct ZipWriterEntry {
-  std::string name;            // stored name bytes, "/" separated
-  std::vector<uint8_t> data;   // uncompressed content
-  uint16_t method = 0;         // 0 stored, 8 deflated (zlib, raw), others stored as is
+  std::string name;           // stored name bytes, "/" separated
+  std::vector<uint8_t> data;  // uncompressed content
+  uint16_t method = 0;        // 0 stored, 8 deflated (zlib, raw), others stored as is
   // Low byte the version, high byte the host (0 MS-DOS, 3 Unix).
   uint16_t version_made_by = 20;
   uint16_t version_needed = 20;
@@ -79,8 +79,7 @@ struct ZipImage {
   uint32_t end_record_position = 0;
 };
 
-ZipImage BuildZip(const std::vector<ZipWriterEntry>& entries,
-                  const ZipWriterOptions& options = {});
+ZipImage BuildZip(const std::vector<ZipWriterEntry>& entries, const ZipWriterOptions& options = {});
 
 // A spanned set as Info-ZIP and PKZIP split it: image k holds disk k, the
 // first starts with the spanned marker 50 4B 07 08, and the last holds the

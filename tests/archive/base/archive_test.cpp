@@ -269,8 +269,8 @@ TEST_F(AbArchiveTargets, ExistingFileIsConfirmedUnlessTheHandlerDeclines) {
 
 TEST_F(AbArchiveTargets, NamesLeavingTheBaseFailWithTheirRestoredPath) {
   std::filesystem::create_directories(DriveC("Out"));
-  for (std::string unsafe : {"../evil.txt", "a/../../evil.txt", "..", "/etc/evil.txt",
-                             "\\evil.txt", "C:/evil.txt", "c:evil.txt", "a/b/.."}) {
+  for (std::string unsafe : {"../evil.txt", "a/../../evil.txt", "..", "/etc/evil.txt", "\\evil.txt",
+                             "C:/evil.txt", "c:evil.txt", "a/b/.."}) {
     std::string name = unsafe;
     EXPECT_THROW(ConfirmTargetPath("C:\\Out", name, eoCreateDirs | eoRestorePath, nullptr),
                  EAbException)

@@ -20,7 +20,8 @@ constexpr uint16_t kReadShared = fmOpenRead | fmShareDenyNone;  // 0x40, as the 
 
 // Loads an archive from bytes in memory and keeps the progress it reported.
 struct LoadedZip {
-  explicit LoadedZip(std::vector<uint8_t> bytes) : stream(std::move(bytes)), archive(&stream, "t.zip") {
+  explicit LoadedZip(std::vector<uint8_t> bytes)
+      : stream(std::move(bytes)), archive(&stream, "t.zip") {
     archive.OnArchiveProgress = [this](void*, uint8_t p, bool&) { progress.push_back(p); };
   }
   TMemoryStream stream;
@@ -268,7 +269,8 @@ TEST_F(ZipArchiveFiles, InstallerLayoutIsASelfExtractingZipReadFromTheEnd) {
   std::vector<ZipWriterEntry> entries;
   for (const char* name : {"ZIVizazazErurereRireridoz.exe", "VelmoraVirtualPrinter.exe",
                            "Readme.txt", "VelmoraClientInstall.exe"}) {
-    entries.push_back({.name = prefix + name, .data = Bytes(std::string(3000, name[0])), .method = 8});
+    entries.push_back(
+        {.name = prefix + name, .data = Bytes(std::string(3000, name[0])), .method = 8});
   }
   ZipWriterOptions options;
   options.stub = testing::MakePeStubWithCertificate(image, certificate);

@@ -112,9 +112,12 @@ TEST(ZipKindChecks, PlainZipIsZipAndNotSelfExtracting) {
 
 TEST(ZipKindChecks, SpannedMarkersMakeASpannedZip) {
   for (uint32_t marker : {kAbZipSpannedSetSignature, kAbZipPossiblySpannedSignature}) {
-    std::vector<uint8_t> bytes = {static_cast<uint8_t>(marker), static_cast<uint8_t>(marker >> 8),
+    std::vector<uint8_t> bytes = {static_cast<uint8_t>(marker),
+                                  static_cast<uint8_t>(marker >> 8),
                                   static_cast<uint8_t>(marker >> 16),
-                                  static_cast<uint8_t>(marker >> 24), 0, 0};
+                                  static_cast<uint8_t>(marker >> 24),
+                                  0,
+                                  0};
     TMemoryStream stream(bytes);
     EXPECT_EQ(CheckZipFile(stream), akSpannedZip);
   }

@@ -17,8 +17,8 @@ namespace {
 struct FixtureArchive {
   std::string path;
   int parts = 1;
-  int entries = -1;        // as declared by the end record; -1: none found
-  int offset_delta = 0;    // a stub whose offsets were not adjusted
+  int entries = -1;      // as declared by the end record; -1: none found
+  int offset_delta = 0;  // a stub whose offsets were not adjusted
 };
 
 std::string FixtureFolder() { return std::string(VELMORA_SOURCE_DIR) + "/../shared/fixtures"; }

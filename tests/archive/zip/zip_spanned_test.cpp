@@ -19,7 +19,8 @@ std::vector<ZipWriterEntry> ManySmallEntries(int count) {
   std::vector<ZipWriterEntry> entries;
   for (int i = 0; i < count; ++i) {
     std::string name = "file" + std::to_string(100 + i) + ".txt";
-    entries.push_back({.name = name, .data = Bytes(std::string(40, static_cast<char>('a' + i % 26)))});
+    entries.push_back(
+        {.name = name, .data = Bytes(std::string(40, static_cast<char>('a' + i % 26)))});
   }
   return entries;
 }
@@ -28,12 +29,12 @@ std::vector<ZipWriterEntry> ManySmallEntries(int count) {
 class MessageBoxRecorder {
  public:
   explicit MessageBoxRecorder(int answer) {
-    previous_ = SetMessageBoxHandler([this, answer](const std::string& text,
-                                                    const std::string& caption, UINT type) {
-      shown.push_back(caption + ": " + text);
-      types.push_back(type);
-      return answer;
-    });
+    previous_ = SetMessageBoxHandler(
+        [this, answer](const std::string& text, const std::string& caption, UINT type) {
+          shown.push_back(caption + ": " + text);
+          types.push_back(type);
+          return answer;
+        });
   }
   ~MessageBoxRecorder() { SetMessageBoxHandler(previous_); }
   std::vector<std::string> shown;
@@ -92,8 +93,8 @@ TEST_F(ZipSpanned, DirectoryIsReadAcrossImagesFromTheLastOne) {
 TEST_F(ZipSpanned, OpeningTheFirstImageFindsTheLastByGeneratedNames) {
   WriteSet("set", ".z99", 30);
   // Rename the last image to its generated name so the whole set is .zNN.
-  std::string last_generated = "set.z" + std::string(images.size() < 10 ? "0" : "") +
-                               std::to_string(images.size());
+  std::string last_generated =
+      "set.z" + std::string(images.size() < 10 ? "0" : "") + std::to_string(images.size());
   Put(last_generated, images.back());
   TAbZipArchive archive(names.front(), kReadShared);
   archive.Load();
@@ -164,10 +165,10 @@ TEST_F(ZipSpanned, DiskPromptsUseMessageBoxesWhenNoHandlerIsSet) {
   std::string name;
   archive.RequestSpanImage(nullptr, 4, name, abort);
   EXPECT_TRUE(abort);
-  EXPECT_EQ(cancel.shown,
-            (std::vector<std::string>{"Insert floppy: Insert disk number 3 of the spanned disk set",
-                                      "Insert floppy: Insert the last disk in the spanned disk set",
-                                      "Image file name: Insert span number 4 of the spanned file set"}));
+  EXPECT_EQ(cancel.shown, (std::vector<std::string>{
+                              "Insert floppy: Insert disk number 3 of the spanned disk set",
+                              "Insert floppy: Insert the last disk in the spanned disk set",
+                              "Image file name: Insert span number 4 of the spanned file set"}));
   EXPECT_EQ(cancel.types[0] & MB_TYPEMASK, MB_OKCANCEL);
 }
 
