@@ -29,7 +29,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  [ -s "$work/out.log" ] && sed 's/^/  program: /' "$work/out.log" >&2
+  exit 1
+}
 
 # A display of our own: Xvfb picks a free number and writes it to fd 3.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
@@ -39,6 +43,8 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 
 export VELMORA_UI=x11
+# In a sanitized build: what the X libraries keep until exit is not ours.
+export LSAN_OPTIONS="suppressions=$(dirname "$0")/x11_leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export VELMORA_PREFIX="$work/prefix"
 export VELMORA_SHELL_OPEN=true   # folders and documents open nowhere
 
