@@ -106,7 +106,7 @@ void Unshrink(TAbUnzipHelper& h) {
     }
     const uint8_t first = t.suffix[c];
     h.WriteByte(first);
-    while (sp > 0) h.WriteByte(t.stack[--sp]);
+    h.WriteReversed(t.stack.data(), sp);
     if (t.next_free < kTableSize) {
       t.prefix[t.next_free] = static_cast<int16_t>(previous);
       t.suffix[t.next_free] = first;

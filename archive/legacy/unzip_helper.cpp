@@ -209,6 +209,17 @@ void TAbUnzipHelper::ReportProgress(uint8_t percent, bool& abort) {
   }
 }
 
+void TAbUnzipHelper::WriteReversed(const uint8_t* bytes, int32_t count) {
+  while (count > 0) {
+    const int32_t run = std::min(count, flush_at_ - out_pos_);
+    uint8_t* dst = out_buf_.get() + out_pos_;
+    for (int32_t i = 0; i < run; ++i) dst[i] = bytes[count - 1 - i];
+    out_pos_ += run;
+    count -= run;
+    if (out_pos_ >= flush_at_) FlushOutput();
+  }
+}
+
 void TAbUnzipHelper::CopyFromOutput(int64_t from, int32_t count) {
   while (count > 0) {
     const int64_t total = BytesProduced();

@@ -68,6 +68,9 @@ class TAbUnzipHelper {
     out_buf_[out_pos_++] = b;
     if (out_pos_ >= flush_at_) FlushOutput();
   }
+  // WriteByte for bytes[count - 1] down to bytes[0], the order in which an
+  // LZW string's stack hands them out.
+  void WriteReversed(const uint8_t* bytes, int32_t count);
   // Passes the buffered output on, then reports progress; raises
   // EAbUserAbort when the progress callback asked to stop.
   void FlushOutput();

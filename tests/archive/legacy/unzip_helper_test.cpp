@@ -5,6 +5,7 @@
 
 #include "legacy_test_util.h"
 #include "tests/support/implode_encoder.h"
+#include "tests/support/legacy_encoder_common.h"
 #include "tests/support/reduce_encoder.h"
 #include "tests/support/shrink_encoder.h"
 
@@ -152,6 +153,24 @@ TEST(UnzipHelper, AbortFromTheProgressCallbackStopsWithUserAbortKeepingTheOutput
   ASSERT_GE(output.Size(), 45000);
   EXPECT_LT(output.Size(), 46000);
   EXPECT_TRUE(std::equal(output.Data().begin(), output.Data().end(), data.begin()));
+}
+
+TEST(UnzipHelper, AbortAtTheLastFlushDropsTheWindowUnwritten) {
+  // Literals only, and the data ends before the expected size: the bytes
+  // wait in the buffer until the flush that ends Execute, whose report
+  // asks to stop.
+  testing::LsbBitWriter out;
+  for (int c = 0; c < 256; ++c) out.Write(0, 6);
+  for (int i = 0; i < 3000; ++i) out.Write('a' + i % 26, 8);
+  TMemoryStream source(out.Bytes());
+  TMemoryStream output;
+  TAbUnzipHelper helper(&source, nullptr, &output);
+  helper.Method = 2;
+  helper.PackedSize = static_cast<uint32_t>(out.Bytes().size());
+  helper.UnpackedSize = 5000;
+  helper.OnProgress = [](uint8_t, bool& abort) { abort = true; };
+  EXPECT_THROW(helper.Execute(), EAbUserAbort);
+  EXPECT_EQ(output.Size(), 0);
 }
 
 }  // namespace
