@@ -43,7 +43,19 @@ void ReadFollowerSets(TAbUnzipHelper& h, std::array<FollowerSet, 256>& sets) {
 }
 
 uint8_t ReadChar(TAbUnzipHelper& h, const FollowerSet& set) {
-  if (set.count == 0 || h.ReadBits(1)) return static_cast<uint8_t>(h.ReadBits(8));
+  if (set.count == 0) return static_cast<uint8_t>(h.ReadBits(8));
+  // The flag and what follows it, 9 bits at most, in one look when they
+  // are buffered.
+  const uint32_t ahead = h.PeekBits(9);
+  if (h.BitsAvailable() >= 9) {
+    if (ahead & 1) {
+      h.SkipBits(9);
+      return static_cast<uint8_t>(ahead >> 1);
+    }
+    h.SkipBits(1 + set.index_bits);
+    return set.chars[(ahead >> 1) & ((1u << set.index_bits) - 1)];
+  }
+  if (h.ReadBits(1)) return static_cast<uint8_t>(h.ReadBits(8));
   return set.chars[h.ReadBits(set.index_bits)];
 }
 
