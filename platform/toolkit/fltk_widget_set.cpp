@@ -90,6 +90,12 @@ class GlyphButton : public Fl_Button {
       do_callback();
       return 1;
     }
+    // The default button takes Enter that no focused button took.
+    if (event == FL_SHORTCUT && model_.Default &&
+        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+      do_callback();
+      return 1;
+    }
     if (event == FL_FOCUS) model_.Owner().SetFocus(model_);
     return Fl_Button::handle(event);
   }
@@ -116,14 +122,27 @@ class GlyphButton : public Fl_Button {
   std::unique_ptr<Fl_RGB_Image> glyph_;
 };
 
+TBitBtn* FindButton(const TForm& form, bool TBitBtn::*flag) {
+  for (const auto& control : form.Controls())
+    if (auto* button = dynamic_cast<TBitBtn*>(control.get()); button && button->*flag)
+      return button;
+  return nullptr;
+}
+
 class FormWindow : public Fl_Double_Window {
  public:
   explicit FormWindow(TForm& form)
       : Fl_Double_Window(form.ClientWidth, form.ClientHeight), form_(form) {
     callback([](Fl_Widget*, void* data) {
-      // FLTK closes a window on Escape; the form ignores Escape.
-      if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-      Application().DispatchCloseRequest(*static_cast<TForm*>(data));
+      TForm& form = *static_cast<TForm*>(data);
+      // FLTK closes a window on Escape; a form presses its Cancel button,
+      // if it has one, and otherwise ignores Escape.
+      if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) {
+        if (TBitBtn* cancel = FindButton(form, &TBitBtn::Cancel))
+          Application().DispatchClick(*cancel);
+        return;
+      }
+      Application().DispatchCloseRequest(form);
     }, &form);
   }
   TForm& form() const { return form_; }

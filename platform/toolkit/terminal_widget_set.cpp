@@ -167,6 +167,10 @@ void TerminalWidgetSet::Run(TForm& form) {
     if (line.empty()) {
       // Enter presses the button that has the focus.
       pressed = dynamic_cast<TBitBtn*>(form.Focused());
+    } else if (line[0] == '\x1b') {
+      // Escape presses the Cancel button; without one it does nothing.
+      for (TBitBtn* button : buttons)
+        if (button->Cancel) pressed = button;
     } else {
       char key = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
       for (TBitBtn* button : buttons) {

@@ -104,6 +104,14 @@ TEST_F(TerminalFront, EnterPressesTheFocusedButtonAndEscapeNothing) {
   EXPECT_TRUE(form.Closed());
 }
 
+TEST_F(TerminalFront, EscapePressesTheCancelButtonWhenThereIsOne) {
+  Use("\x1b\n");
+  TwoButtonForm form;
+  form.close->Cancel = true;
+  Application().Run(form);
+  EXPECT_EQ(form.presses, (std::vector<std::string>{"close"}));
+}
+
 TEST_F(TerminalFront, EndOfInputClosesTheForm) {
   Use("");
   TwoButtonForm form;
