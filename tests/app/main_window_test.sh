@@ -12,7 +12,7 @@ set -euo pipefail
 
 program=${1:?usage: main_window_test.sh PROGRAM [INSTALLER]}
 installer=${2:-}
-for tool in Xvfb xdotool xwininfo import convert; do
+for tool in Xvfb xdotool xwininfo import convert python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is missing (scripts/bootstrap.sh installs it)"
     exit 77
@@ -139,6 +139,38 @@ wait "$app" || fail "the program ended with status $?"
 start "$program"
 xdotool mousemove --window "$main" $((208 + 37)) $((84 + 15)) click 1
 wait_for bash -c "! kill -0 $app" || fail "Close did not end the program"
+wait "$app" || fail "the program ended with status $?"
+
+# ---- 2b: the window's close box (WM_DELETE_WINDOW, as a window manager
+# sends it) ends the program too ----
+start "$program"
+python3 - "$main" <<'PY' || fail "could not send WM_DELETE_WINDOW"
+import ctypes, sys
+x11 = ctypes.CDLL("libX11.so.6")
+x11.XOpenDisplay.restype = ctypes.c_void_p
+x11.XInternAtom.restype = ctypes.c_ulong
+x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("l", ctypes.c_long * 5)]
+class Event(ctypes.Union):
+    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                           ctypes.POINTER(Event)]
+x11.XFlush.argtypes = [ctypes.c_void_p]
+display = x11.XOpenDisplay(None)
+event = Event()
+event.xclient.type = 33  # ClientMessage
+event.xclient.window = int(sys.argv[1])
+event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+event.xclient.format = 32
+event.xclient.l[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+x11.XSendEvent(display, event.xclient.window, 0, 0, ctypes.byref(event))
+x11.XFlush(display)
+PY
+wait_for bash -c "! kill -0 $app" || fail "the close box did not end the program"
 wait "$app" || fail "the program ended with status $?"
 
 # ---- 3: the whole installation, started with a click on Install ----
