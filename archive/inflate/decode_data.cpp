@@ -23,18 +23,11 @@ struct Deflate64Traits {
 };
 // Largest count of distance extra bits (Deflate64's symbols 30 and 31).
 constexpr int32_t kDistancePeekExtra = 14;
-// A distance code and its extra bits: 15 + 14.
-constexpr uint32_t kMaxDistanceBits = 29;
 
 inline uint64_t LowBits(uint64_t bits, uint32_t count) {
   return bits & ((uint64_t{1} << count) - 1);
 }
 
-inline void Copy16(uint8_t* dst, const uint8_t* src) {
-  uint8_t chunk[16];
-  std::memcpy(chunk, src, 16);
-  std::memcpy(dst, chunk, 16);
-}
 inline void Copy8(uint8_t* dst, const uint8_t* src) {
   uint64_t chunk;
   std::memcpy(&chunk, src, 8);

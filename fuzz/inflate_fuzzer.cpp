@@ -1,0 +1,48 @@
+// Inflate on arbitrary bytes. The first byte chooses the variant (bit 0:
+// Deflate64, bit 1: Adler-32, bit 2: an output limit of 1,000, bit 3: a
+// source that trickles a few bytes per read); the rest is the stream.
+// Output goes to test-only mode, so the fuzzer's memory stays small. Every
+// outcome must be a result or one of the decoder's own exceptions, with the
+// source left inside the input.
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "archive/base/exceptions.h"
+#include "archive/inflate/inflate.h"
+
+namespace {
+
+class TrickleStream : public velmora::TMemoryStream {
+ public:
+  TrickleStream(std::vector<uint8_t> data, int32_t step)
+      : TMemoryStream(std::move(data)), step_(step) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    return TMemoryStream::Read(buffer, count < step_ ? count : step_);
+  }
+
+ private:
+  int32_t step_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t mode = data[0];
+  std::vector<uint8_t> stream(data + 1, data + size);
+  TrickleStream source(stream, (mode & 8) ? 3 : 1 << 30);
+  velmora::TMemoryStream dest;
+  velmora::TAbDeflateHelper helper;
+  helper.Options = velmora::kDefaultDeflateOptions | velmora::dfoTestOnly;
+  if (mode & 1) helper.Options |= velmora::dfoDeflate64;
+  if (mode & 2) helper.Options |= velmora::dfoAdler32;
+  if (mode & 4) helper.OutputLimit = 1000;
+  try {
+    velmora::Inflate(&source, &dest, &helper);
+  } catch (const velmora::EAbInflateError&) {
+  }
+  if (dest.Size() != 0) std::abort();  // test-only mode writes nothing
+  if (source.Position() < 0 || source.Position() > static_cast<int64_t>(stream.size())) std::abort();
+  return 0;
+}
