@@ -10,15 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "archive/base/archive.h"
 #include "archive/base/exceptions.h"
 #include "archive/crypt/zdecoder.h"
 #include "archive/legacy/sliding_window_stream.h"
 #include "rtl/stream.h"
 
 namespace velmora {
-
-// The same alias as the archive's step progress: (percentage, var Abort).
-using TAbProgressEvent = std::function<void(uint8_t Progress, bool& Abort)>;
 
 // Asks the archive to go on with disk `disk_number` of a spanned set (the
 // archive's SwitchImage; its Abort answer is not examined) and returns the
@@ -107,6 +105,7 @@ class TAbUnzipHelper {
   uint8_t Method = 8;
   uint8_t ImplodeDictionary = kImplodeDictionaryInvalid;
   uint8_t ImplodeTreeCount = 0;
+  // The archive's OnStepProgress: (percentage, var Abort).
   TAbProgressEvent OnProgress;
   // The archive's disk request; kept for the driver, never called here.
   std::function<void(void* Sender, int32_t DiskNumber, bool& Abort)> OnRequestNthDisk;
