@@ -14,6 +14,8 @@ packages=(
   libdeflate-dev libisal-dev unzip zip 7zip libarchive-tools hyperfine
   # trying the window and the terminal front end as a user would
   xvfb xdotool x11-utils imagemagick tmux attr
+  # a window manager, to see the dialog's title bar and borders as users do
+  openbox
 )
 
 missing=()

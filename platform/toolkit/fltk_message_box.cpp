@@ -185,6 +185,7 @@ int ShowMessageBox(const std::string& text, const std::string& caption, UINT typ
       },
       &state);
   window.set_modal();
+  window.size_range(width, height, width, height);  // fixed: no resizing, no maximise
   CentreOnScreen(window);
 
   Fl_Widget* had_focus = Fl::focus();

@@ -32,6 +32,8 @@ void ApplyDialogHints(Fl_Window& window) {
   if (!xid || !fl_display) return;
   MotifHints hints{kMwmHintsFunctions | kMwmHintsDecorations, kMwmFuncMove | kMwmFuncClose,
                    kMwmDecorBorder | kMwmDecorTitle | kMwmDecorMenu, 0, 0};
+  // Window managers read this again when it changes; some (openbox) keep
+  // the minimise box whatever it says.
   Atom atom = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
   XChangeProperty(fl_display, xid, atom, atom, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&hints), 5);
