@@ -140,7 +140,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD share_mode, void* /*sec
 
 bool CloseHandle(HANDLE handle) {
   // Process and thread handles (process.h) lie above every descriptor.
-  if (IsProcessHandle(handle)) return CloseProcessHandle(handle);
+  if (IsProcessHandle && IsProcessHandle(handle)) return CloseProcessHandle(handle);
   if (handle < 0 || handle > INT32_MAX) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
