@@ -2,7 +2,10 @@
 // the payload ZIP appended, every offset counted from the file's first
 // byte, so any ZIP reader opens it as it is.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
+
+#include <ctime>
 
 #include <cstdio>
 #include <cstdint>
@@ -29,6 +32,18 @@ uint32_t U16(const std::string& b, size_t at) {
   return static_cast<uint8_t>(b.at(at)) | static_cast<uint8_t>(b.at(at + 1)) << 8;
 }
 uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+
+// The DOS date and time (date << 16 | time) of a file's modification, in
+// local time, two-second steps.
+uint32_t DosStampOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  struct tm local {};
+  localtime_r(&st.st_mtime, &local);
+  uint32_t date = (local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday;
+  uint32_t time = local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2;
+  return date << 16 | time;
+}
 
 std::string Inflate(const std::string& packed, size_t size) {
   std::string out(size, '\0');
@@ -68,6 +83,7 @@ TEST(InstallerFile, IsTheProgramFollowedByTheFourPayloadItemsWithAbsoluteOffsets
     EXPECT_EQ(U16(file, at + 8), 0u);
     EXPECT_EQ(U16(file, at + 10), 8u);  // Deflate
     EXPECT_EQ(U32(file, at + 38), 0x20u);
+    EXPECT_EQ(U16(file, at + 14) << 16 | U16(file, at + 12), DosStampOf(BuiltPayload(name)));
     const size_t name_length = U16(file, at + 28);
     EXPECT_EQ(file.substr(at + 46, name_length), kPrefix + name);
     const uint32_t crc = U32(file, at + 16), packed = U32(file, at + 20), size = U32(file, at + 24);
