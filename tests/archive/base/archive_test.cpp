@@ -39,10 +39,11 @@ class ListedArchive : public TAbArchive {
       ItemList().Add(item);
     }
   }
-  void WriteArchive() override {}
+  void WriteArchive() override { ++writes; }
   void VerifyItem(int) override {}
 
   std::vector<std::string> extracted;
+  int writes = 0;
   std::set<std::string> failing;
   bool place_targets = false;
 
@@ -193,6 +194,47 @@ TEST(AbArchive, FailedLoadStillNotifiesAndKeepsTheItemsReadSoFar) {
   EXPECT_EQ(loads, 1);
   EXPECT_EQ(archive.State, stIdle);
   EXPECT_EQ(archive.ItemCount(), 1);
+}
+
+TEST(AbArchive, SaveWritesOnlyChangedOrEmptyValidArchives) {
+  ListedArchive loaded({"a.txt"});
+  loaded.Load();
+  loaded.Save();
+  EXPECT_EQ(loaded.writes, 0);
+  loaded.Dirty = true;
+  bool saved = false;
+  loaded.OnSaved = [&saved](void*) { saved = true; };
+  loaded.Save();
+  EXPECT_EQ(loaded.writes, 1);
+  EXPECT_TRUE(saved);
+  EXPECT_FALSE(loaded.Dirty);
+  loaded.Dirty = true;
+  loaded.OnSaveConfirm = [](void*, bool& confirm) { confirm = false; };
+  loaded.Save();
+  EXPECT_EQ(loaded.writes, 1);
+  ListedArchive empty({});
+  empty.Load();
+  empty.Save();
+  EXPECT_EQ(empty.writes, 1);
+  ListedArchive invalid({});
+  invalid.State = stInvalid;
+  invalid.Save();
+  EXPECT_EQ(invalid.writes, 0);
+  EXPECT_EQ(invalid.State, stInvalid);
+}
+
+TEST(AbArchive, ItemProgressGoesToTheActiveItem) {
+  ListedArchive archive({"a.txt", "b.txt"});
+  archive.Load();
+  archive.ActiveItem = archive.Items(1);
+  TAbArchiveItem* seen = nullptr;
+  archive.OnArchiveItemProgress = [&seen](void*, TAbArchiveItem* item, uint8_t, bool&) {
+    seen = item;
+  };
+  bool abort = true;
+  archive.OnStepProgress(40, abort);
+  EXPECT_EQ(seen, archive.Items(1));
+  EXPECT_FALSE(abort);
 }
 
 TEST(AbArchive, OtherArchiveKindsRefuseSpanImages) {
