@@ -12,7 +12,6 @@ namespace velmora {
 class TFormMain;
 
 // The fixed places and values.
-inline constexpr const char* kProductFolder = "c:\\Program Files\\Velmora";
 inline constexpr const char* kBaseDirectory = "c:\\Program Files\\Velmora\\";
 inline constexpr const char* kOpenedClientFolder = "C:\\Program Files\\Velmora\\Client\\";
 inline constexpr const char* kOpenedReadme = "C:\\Program Files\\Velmora\\Client\\Readme.txt";
