@@ -17,13 +17,13 @@ constexpr uint32_t kLiteralMainBits = 11;
 constexpr uint32_t kDistanceMainBits = 8;
 
 uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
-  return (value << 16) | flags | (extra << 5) | length;
+  return (value << 16) | flags | (extra << 8) | length;
 }
 
 uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool deflate64) {
   if (kind == FastTableKind::kLiteralLength) {
     if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, length);
-    if (symbol == 256) return Entry(0, kExceptional | kEndOfBlock, 0, length);
+    if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, length);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
     if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, length);

@@ -10,20 +10,22 @@
 
 namespace velmora {
 
-// Entry: bits 0-4 code length (for a subtable link: main_bits), 5-9 extra
+// Entry: bits 0-5 code length (for a subtable link: main_bits; never above
+// 15, so a shift by the entry's low six bits needs no masking), 8-12 extra
 // bits (for a link: the subtable's index bits), 16-31 the literal, length
 // base, distance base or subtable offset.
 namespace fast_entry {
-constexpr uint32_t kLiteral = 1u << 10;
-constexpr uint32_t kExceptional = 1u << 11;  // end of block, link or no code
-constexpr uint32_t kSubtable = 1u << 12;
-constexpr uint32_t kEndOfBlock = 1u << 13;
+constexpr uint32_t kLiteral = 1u << 13;
+constexpr uint32_t kExceptional = 1u << 14;  // end of block, link or no code
+constexpr uint32_t kSubtable = 1u << 15;
 // No code reaches it, or its symbol is rejected (286, 287; distance 30 and
-// 31 in Deflate).
+// 31 in Deflate). The end of block is the exceptional entry with value 1.
 constexpr uint32_t kInvalid = kExceptional;
-inline uint32_t CodeLength(uint32_t e) { return e & 31; }
-inline uint32_t ExtraBits(uint32_t e) { return (e >> 5) & 31; }
+constexpr uint32_t kEndOfBlockValue = 1;
+inline uint32_t CodeLength(uint32_t e) { return e & 63; }
+inline uint32_t ExtraBits(uint32_t e) { return (e >> 8) & 31; }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
+inline bool IsEndOfBlock(uint32_t e) { return Value(e) == kEndOfBlockValue; }
 }  // namespace fast_entry
 
 enum class FastTableKind { kLiteralLength, kDistance };
