@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/base/crc32.h"
+#include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
 #include "archive/base/file_info.h"
 #include "archive/base/span_stream.h"
@@ -99,12 +100,13 @@ std::unique_ptr<TAbDfDecryptStream> OpenStoredDecryption(TAbZipArchive& archive,
   return stream;
 }
 
-bool IsFolderEntry(const TAbZipItem& item) {
-  const std::string name = item.GetStoredName();
-  return !name.empty() && (name.back() == '/' || name.back() == '\\');
-}
-
 }  // namespace
+
+bool IsFolderItem(const TAbZipItem& Item) {
+  const std::string name = Item.GetStoredName();
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) return true;
+  return (Item.GetHostAttributes() & FILE_ATTRIBUTE_DIRECTORY) != 0 && Item.GetUnpackedSize() == 0;
+}
 
 bool RequestPassword(TAbZipArchive& Archive) {
   bool abort = false;
@@ -334,8 +336,17 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
                          Archive.OnConfirmOverwrite)) {
     return;
   }
-  // A folder entry has no data; ConfirmTargetPath has made the folder.
-  if (IsFolderEntry(Item)) return;
+  if (IsFolderItem(Item)) {
+    // No data to write. Flat, a folder leaves nothing behind; with its path
+    // kept it is made, also when it holds no file.
+    if ((Archive.ExtractOptions & eoRestorePath) == 0) return;
+    while (!target.empty() && target.back() == '\\') target.pop_back();
+    if (!target.empty() && !IsDirectory(target)) {
+      if ((Archive.ExtractOptions & eoCreateDirs) == 0) throw EAbNoSuchDirectory();
+      ForceDirectoryTree(target);
+    }
+    return;
+  }
 
   std::string temp_name;
   bool wrote_target = false;
@@ -348,16 +359,24 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
   };
   try {
     {
-      TAbTempFileStream temp(false);
-      temp_name = temp.TempFileName();
+      // A "VMS" file in the system's temporary folder, open exclusively, as
+      // TAbTempFileStream makes it, but not flushed to disk when closed: it
+      // is read back at once and then goes, so an fsync would only cost
+      // time (much of it, for many small items).
+      temp_name = MakeTempFileName("");
+      TFileStream temp(temp_name, fmOpenReadWrite | fmShareExclusive);
       UnzipItemToStream(Archive, Item, &temp);
-      temp.Close();
     }
-    wrote_target = CopyFileA(temp_name.c_str(), target.c_str(), false);
+    // A new target takes the temporary file itself (a rename on one file
+    // system); an existing one is replaced whole by a copy. Either way the
+    // target is never half-written, and a copy that fails is an error even
+    // where an old file of that name is still there.
+    const bool moved = !FileExists(target) && MoveFileA(temp_name.c_str(), target.c_str());
+    wrote_target = moved || CopyFileA(temp_name.c_str(), target.c_str(), false);
     if (!wrote_target || !FileExists(target)) {
       throw EAbException(Format("Error Moving File %s to %s", {temp_name, target}));
     }
-    DeleteFile(temp_name);
+    if (!moved) DeleteFile(temp_name);
     temp_name.clear();
     const uint32_t date_time =
         (static_cast<uint32_t>(Item.GetDosDate()) << 16) | Item.GetDosTime();

@@ -31,6 +31,10 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
 // into a TAbBitBucketStream and checks the CRC-32.
 void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item);
 
+// A folder entry: its name ends in "/" (or "\"), or it carries the
+// directory attribute and no data, as MS-DOS archivers store folders.
+bool IsFolderItem(const TAbZipItem& Item);
+
 // The three decompression paths; each returns the CRC-32 of what it wrote.
 uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream,
                         uint32_t CheckValue);

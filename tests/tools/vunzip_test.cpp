@@ -25,7 +25,8 @@ class VunzipArchives : public VunzipTest {
   }
   void ExpectSameTree(const std::string& out) {
     for (const char* name : {"docs/readme.txt", "bin/data.bin", "empty.txt"}) {
-      EXPECT_EQ(Read(out + "/" + name), Read(std::string("src/") + name)) << name;
+      // Compared as a whole: a difference in a 70 KB file is not worth printing.
+      EXPECT_TRUE(Read(out + "/" + name) == Read(std::string("src/") + name)) << out << "/" << name;
     }
   }
 };
@@ -68,8 +69,8 @@ TEST_F(VunzipArchives, JunkPathsWritesFlatAndFindsNameDotZip) {
   ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
   ProcessResult r = Run({"-j", "-q", "-d", "flat", "a"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(Read("flat/readme.txt"), Read("src/docs/readme.txt"));
-  EXPECT_EQ(Read("flat/data.bin"), Read("src/bin/data.bin"));
+  EXPECT_TRUE(Read("flat/readme.txt") == Read("src/docs/readme.txt"));
+  EXPECT_TRUE(Read("flat/data.bin") == Read("src/bin/data.bin"));
   EXPECT_FALSE(fs::exists(Work() / "flat/docs"));
   EXPECT_TRUE(r.out.empty());
 }
@@ -117,7 +118,7 @@ TEST_F(VunzipArchives, PipesDataToStandardOutput) {
   ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
   ProcessResult r = Run({"-p", "a.zip", "docs/readme.txt"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, Read("src/docs/readme.txt"));
+  EXPECT_TRUE(r.out == Read("src/docs/readme.txt"));
 }
 
 TEST_F(VunzipArchives, ReadsEveryMethod7ZipWrites) {
@@ -184,7 +185,7 @@ TEST_F(VunzipTest, ReadsPythonZipfileAndRefusesWhatItCannot) {
   for (const char* zip : {"py-stored.zip", "py-deflate.zip"}) {
     ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
     EXPECT_EQ(r.exit_code, 0) << zip << r.err;
-    EXPECT_EQ(Read(std::string("out-") + zip + "/dir/data.txt"), data);
+    EXPECT_TRUE(Read(std::string("out-") + zip + "/dir/data.txt") == data) << zip;
   }
   for (const char* zip : {"py-bzip2.zip", "py-lzma.zip"}) {
     ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
@@ -227,7 +228,7 @@ TEST_F(VunzipArchives, DamagedArchiveExitsTwoAndKeepsGoing) {
   EXPECT_EQ(extract.exit_code, 2);
   // Written as decompressed, as the engine does when failures are reported.
   EXPECT_TRUE(fs::exists(Work() / "out/docs/readme.txt"));
-  EXPECT_EQ(Read("out/bin/data.bin"), Read("src/bin/data.bin"));
+  EXPECT_TRUE(Read("out/bin/data.bin") == Read("src/bin/data.bin"));
 }
 
 }  // namespace

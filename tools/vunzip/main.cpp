@@ -53,11 +53,6 @@ int ExitCodeFor(const std::exception& e) {
   return kExitArchiveError;
 }
 
-bool IsFolderEntry(const TAbArchiveItem& item) {
-  const std::string name = item.GetStoredName();
-  return !name.empty() && (name.back() == '/' || name.back() == '\\');
-}
-
 class Vunzip {
  public:
   explicit Vunzip(Options options)
@@ -152,7 +147,7 @@ void Vunzip::SelectItems() {
   for (int i = 0; i < archive_->ItemCount(); ++i) {
     TAbZipItem* item = archive_->ZipItems(i);
     // Flat, a folder entry has no name to write.
-    if (options_.junk_paths && IsFolderEntry(*item)) continue;
+    if (options_.junk_paths && IsFolderItem(*item)) continue;
     bool included = options_.include.empty();
     for (size_t m = 0; m < options_.include.size(); ++m) {
       if (ItemMatchesMask(*item, options_.include[m])) {
@@ -212,7 +207,7 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
   in_driver_ = false;
   if (overwrite_declined_ || options_.quiet > 0) return;
   bar_.Clear();
-  const char* verb = IsFolderEntry(item) ? "   creating" : item.Method() == 0 ? " extracting"
+  const char* verb = IsFolderItem(item) ? "   creating" : item.Method() == 0 ? " extracting"
                                                                                : "  inflating";
   std::printf("%s: %s\n", verb, ShownName(item).c_str());
 }
@@ -315,7 +310,7 @@ int Vunzip::Test() {
 int Vunzip::Pipe() {
   std::fflush(stdout);
   for (TAbZipItem* item : selected_) {
-    if (IsFolderEntry(*item)) continue;
+    if (IsFolderItem(*item)) continue;
     current_name_ = item->GetStoredName();
     archive_->ActiveItem = item;
     in_driver_ = true;
