@@ -110,6 +110,7 @@ bool CopyHostFile(const std::string& source, const std::string& target, bool fai
 
   // The new contents go into a file beside the target, renamed over it at
   // the end: readers see the old file or the new one, never half of one.
+  FolderChange change(HostParent(target));
   std::string temp = HostParent(target) + "/.velmora-copy-XXXXXX";
   std::vector<char> temp_name(temp.begin(), temp.end());
   temp_name.push_back('\0');
@@ -145,6 +146,7 @@ bool CopyHostFile(const std::string& source, const std::string& target, bool fai
     }
     return Fail(err);
   }
+  change.Added(HostBaseName(target));
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -154,6 +156,7 @@ bool CopyHostFile(const std::string& source, const std::string& target, bool fai
 bool CreateDirectoryA(const char* path, void* /*security_attributes*/) {
   std::optional<std::string> host_path = host::ResolveOrFail(path);
   if (!host_path) return false;
+  host::FolderChange change(host::HostParent(*host_path));
   if (::mkdir(host_path->c_str(), 0777) != 0) {
     // Only one level is made: a missing parent is "path not found".
     if (errno == ENOENT || errno == ENOTDIR) {
@@ -162,6 +165,7 @@ bool CreateDirectoryA(const char* path, void* /*security_attributes*/) {
     }
     return host::Fail();
   }
+  change.Added(host::HostBaseName(*host_path));
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -179,6 +183,7 @@ bool RemoveDirectoryA(const char* path) {
     SetLastError(ERROR_DIRECTORY);
     return false;
   }
+  host::FolderChange change(host::HostParent(*host_path));
   if (::rmdir(host_path->c_str()) != 0) {
     if (errno == ENOTEMPTY || errno == EEXIST) {
       SetLastError(ERROR_DIR_NOT_EMPTY);
@@ -186,6 +191,7 @@ bool RemoveDirectoryA(const char* path) {
     }
     return host::Fail();
   }
+  change.Removed(host::HostBaseName(*host_path));
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -200,7 +206,9 @@ bool DeleteFileA(const char* path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
+  host::FolderChange change(host::HostParent(*host_path));
   if (::unlink(host_path->c_str()) != 0) return host::FailMissingAware(*host_path, errno);
+  change.Removed(host::HostBaseName(*host_path));
   SetLastError(ERROR_SUCCESS);
   return true;
 }
@@ -222,6 +230,14 @@ bool MoveFileA(const char* existing, const char* new_name) {
   if (::lstat(source->c_str(), &source_stat) != 0) {
     return host::FailMissingAware(*source, errno);
   }
+  // Moves are rare: the listings of both folders are simply read again.
+  struct ForgetBoth {
+    std::string first, second;
+    ~ForgetBoth() {
+      host::ForgetListing(first);
+      host::ForgetListing(second);
+    }
+  } forget{host::HostParent(*source), host::HostParent(*target)};
   struct stat target_stat {};
   if (::lstat(target->c_str(), &target_stat) == 0) {
     if (!SameFile(source_stat, target_stat)) {

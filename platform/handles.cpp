@@ -33,12 +33,17 @@ int OpenHostFile(const std::string& host_path, const OpenRequest& request, bool*
   int flags = request.access_flags | O_CLOEXEC;
   int fd = -1;
   bool was_there = false;
+  std::optional<FolderChange> change;
+  if (request.create) change.emplace(HostParent(host_path));
   // Another process may create or remove the file between the tries; a few
   // rounds settle it.
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
     if (request.create) {
       fd = ::open(host_path.c_str(), flags | O_CREAT | O_EXCL, 0666);
-      if (fd >= 0) break;
+      if (fd >= 0) {
+        change->Added(HostBaseName(host_path));
+        break;
+      }
       if (errno != EEXIST) {
         FailMissingAware(host_path, errno);
         return -1;

@@ -98,6 +98,34 @@ FILETIME FileTimeFromTimespec(const struct timespec& ts);
 // sys_root ("/sys"; tests give a made-up tree).
 UINT DriveTypeOfDevice(unsigned device_major, unsigned device_minor, const std::string& sys_root);
 
+// The entry of a host folder whose name matches without regard to case,
+// from a listing kept while the folder is unchanged (folder_listings.cpp).
+std::optional<std::string> FindCaseBlind(const std::string& folder, const std::string& name);
+void ForgetListing(const std::string& folder);
+
+// Keeps a kept listing in step with a change this process makes to a
+// folder: made before the change, told the names added or removed once they
+// are, it brings the listing up to date when it goes (or drops it when it
+// was stale already).
+class FolderChange {
+ public:
+  explicit FolderChange(std::string folder);
+  ~FolderChange();
+  FolderChange(const FolderChange&) = delete;
+  FolderChange& operator=(const FolderChange&) = delete;
+  void Added(const std::string& name) { added_.push_back(name); }
+  void Removed(const std::string& name);
+
+ private:
+  std::string folder_;
+  std::vector<std::string> added_;
+  bool current_ = false;
+  bool forget_ = false;
+};
+
+// The last component of a host path.
+std::string HostBaseName(const std::string& host_path);
+
 // The parent folder of a host path ("/" for "/x").
 std::string HostParent(const std::string& host_path);
 

@@ -59,13 +59,6 @@ bool Fail(int err) {
 
 bool Fail() { return Fail(errno); }
 
-std::string HostParent(const std::string& host_path) {
-  auto slash = host_path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return host_path.substr(0, slash);
-}
-
 bool FailMissingAware(const std::string& host_path, int err) {
   if (err == ENOENT) {
     struct stat st {};

@@ -3,7 +3,6 @@
 // that turns a Windows path into a host path.
 #include "platform/paths.h"
 
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,32 +102,22 @@ void MakePrefix(const std::string& prefix) {
 // does not exist, nothing below it can, so looking stops.
 std::string LookUpComponent(const std::string& folder, const std::string& name, bool* looking) {
   if (!*looking) return name;
-  std::string exact = JoinHost(folder, name);
   struct stat st {};
-  if (::lstat(exact.c_str(), &st) == 0) return name;
+  if (::lstat(JoinHost(folder, name).c_str(), &st) == 0) return name;
   if (errno != ENOENT) {
     *looking = false;
     return name;
   }
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) {
-    *looking = false;
-    return name;
+  // A kept listing may name an entry that another process has removed
+  // since: checked, and read afresh once when it is gone.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::optional<std::string> found = host::FindCaseBlind(folder, name);
+    if (!found) break;
+    if (::lstat(JoinHost(folder, *found).c_str(), &st) == 0) return *found;
+    host::ForgetListing(folder);
   }
-  std::string wanted = host::FoldCase(name);
-  std::string best;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string candidate = entry->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    if (host::FoldCase(candidate) != wanted) continue;
-    if (best.empty() || candidate < best) best = candidate;
-  }
-  ::closedir(dir);
-  if (best.empty()) {
-    *looking = false;
-    return name;
-  }
-  return best;
+  *looking = false;
+  return name;
 }
 
 void AppendComponents(std::vector<std::string>& components, const std::string& text) {
@@ -261,6 +250,18 @@ std::optional<std::string> DriveHostRoot(char letter) {
     }
   }
   return std::nullopt;
+}
+
+std::string HostParent(const std::string& host_path) {
+  auto slash = host_path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return host_path.substr(0, slash);
+}
+
+std::string HostBaseName(const std::string& host_path) {
+  auto slash = host_path.find_last_of('/');
+  return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
 }
 
 std::optional<std::string> ResolveOrFail(const char* windows_path) {

@@ -73,6 +73,7 @@ UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* t
     return unique & 0xFFFF;
   }
 
+  host::FolderChange change(*folder);
   UINT start = StartingNumber();
   for (UINT tried = 0; tried < 0xFFFF; ++tried) {
     UINT number = (start + tried) % 0xFFFF + 1;  // 1 to 0xFFFF: 0 means "create"
@@ -89,6 +90,7 @@ UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* t
       return 0;
     }
     ::close(fd);
+    change.Added(name);
     std::strcpy(temp_file_name, (folder_text + name).c_str());
     SetLastError(ERROR_SUCCESS);
     return number;
