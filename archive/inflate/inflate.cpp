@@ -84,6 +84,12 @@ void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTr
 }
 
 void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64) {
+  DynamicTables tables;
+  InflateDynamicBlock(reader, window, deflate64, tables);
+}
+
+void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64,
+                         DynamicTables& tables) {
   const int32_t literal_count = static_cast<int32_t>(reader.ReadBits(5)) + 257;
   const int32_t distance_count = static_cast<int32_t>(reader.ReadBits(5)) + 1;
   const int32_t code_length_count = static_cast<int32_t>(reader.ReadBits(4)) + 4;
@@ -97,9 +103,8 @@ void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bo
   code_lengths.Build(lengths.data(), 0, 19, 19, nullptr);
   ReadLitDistCodeLengths(reader, code_lengths, lengths.data(), literal_count + distance_count);
 
-  // Reused across the blocks of one thread's decodings: building into
-  // vectors that already have their capacity costs no allocation.
-  thread_local FastHuffmanTable literals, distances;
+  FastHuffmanTable& literals = tables.literals;
+  FastHuffmanTable& distances = tables.distances;
   if (!BuildFastTable(literals, lengths.data(), literal_count, FastTableKind::kLiteralLength,
                       deflate64) ||
       !BuildFastTable(distances, lengths.data() + literal_count, distance_count,
@@ -110,12 +115,13 @@ void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bo
 
 namespace {
 void DecodeBlocks(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64) {
+  DynamicTables tables;
   for (;;) {
     const uint32_t last = reader.ReadBit();
     switch (reader.ReadBits(2)) {
       case 0: InflateStoredBlock(reader, window); break;
       case 1: InflateFixedBlock(reader, window, deflate64); break;
-      case 2: InflateDynamicBlock(reader, window, deflate64); break;
+      case 2: InflateDynamicBlock(reader, window, deflate64, tables); break;
       default: RaiseInflateCause(inflate_cause::kBlockType);
     }
     if (last) return;
@@ -123,6 +129,49 @@ void DecodeBlocks(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool defl
 }
 
 enum class Outcome { kDecoded, kLimitReached, kAborted, kFailed };
+
+struct Decoding {
+  uint32_t checksum = 0;
+  Outcome outcome = Outcome::kDecoded;
+  std::string cause;
+};
+
+// Decodes from input; the output so far is passed on and the source moved
+// back to just after the last byte used on every path, also after an
+// error (whose own error then is the one reported).
+Decoding DecodeStream(TStream* input, TStream* dest, const TAbDeflateHelper& options,
+                      TAbLogger* log, TAbDeflateHelper* helper) {
+  const bool test_only = (options.Options & dfoTestOnly) != 0;
+  const bool deflate64 = (options.Options & dfoDeflate64) != 0;
+  TAbDfInBitStream reader(input, options.SourceSize, options.OnProgressPercent);
+  TAbDfOutputWindow window(dest, log, test_only, options.OutputLimit,
+                           (options.Options & dfoAdler32) == 0, deflate64);
+  Decoding d;
+  try {
+    DecodeBlocks(reader, window, deflate64);
+    d.checksum = window.ChecksumValue();
+    if (test_only && helper) helper->UnpackedSize = static_cast<int32_t>(window.OutputPosition());
+  } catch (const EAbPartSizedInflate&) {
+    d.outcome = Outcome::kLimitReached;
+  } catch (const EAbAbortProgress&) {
+    d.outcome = Outcome::kAborted;
+  } catch (const EAbInternalInflateError& e) {
+    d.outcome = Outcome::kFailed;
+    d.cause = e.Message();
+    if (log) log->WriteLine(Format("Internal exception raised: %s", {d.cause}));
+  }
+  if (d.outcome == Outcome::kFailed || d.outcome == Outcome::kAborted) {
+    try {
+      window.PassOn();
+      reader.Release();
+    } catch (...) {
+    }
+  } else {
+    window.PassOn();
+    reader.Release();
+  }
+  return d;
+}
 }  // namespace
 
 uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
@@ -144,59 +193,25 @@ uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
     log->WriteLine("Need to recompile the app with UseLogging turned on");
   }
   std::unique_ptr<TAbDfDecryptStream> decrypt;
-  TStream* input = source;
   if (!options.Passphrase.empty()) {
     decrypt = std::make_unique<TAbDfDecryptStream>(source, options.Passphrase,
                                                    options.PasswordCheckValue);
+    // A failed check has moved the source back to the header, so the
+    // caller can try another passphrase.
     if (!decrypt->VerifyHeader()) throw EAbInflatePasswordError();
-    input = decrypt.get();
   }
-  const bool test_only = (options.Options & dfoTestOnly) != 0;
-  const bool deflate64 = (options.Options & dfoDeflate64) != 0;
-  uint32_t result = 0;
-  Outcome outcome = Outcome::kDecoded;
-  std::string cause;
-  {
-    TAbDfInBitStream reader(input, options.SourceSize, options.OnProgressPercent);
-    TAbDfOutputWindow window(dest, log.get(), test_only, options.OutputLimit,
-                             (options.Options & dfoAdler32) == 0, deflate64);
-    try {
-      DecodeBlocks(reader, window, deflate64);
-      result = window.ChecksumValue();
-      if (test_only && helper) helper->UnpackedSize = static_cast<int32_t>(window.OutputPosition());
-    } catch (const EAbPartSizedInflate&) {
-      outcome = Outcome::kLimitReached;
-    } catch (const EAbAbortProgress&) {
-      outcome = Outcome::kAborted;
-    } catch (const EAbInternalInflateError& e) {
-      outcome = Outcome::kFailed;
-      cause = e.Message();
-      if (log) log->WriteLine(Format("Internal exception raised: %s", {cause}));
-    }
-    // The output so far is passed on and the source moved back to just after
-    // the last byte used, also after an error.
-    if (outcome == Outcome::kFailed || outcome == Outcome::kAborted) {
-      try {
-        window.PassOn();
-        reader.Release();
-      } catch (...) {
-        // The decoding error is the one to report.
-      }
-    } else {
-      window.PassOn();
-      reader.Release();
-    }
-  }
+  Decoding d = DecodeStream(decrypt ? decrypt.get() : source, dest, options, log.get(), helper);
   decrypt.reset();
   log.reset();
-  if (outcome == Outcome::kFailed) throw EAbInflateError(cause);
+  if (d.outcome == Outcome::kFailed) throw EAbInflateError(d.cause);
   // An abort is the user's, never a checksum of 0 to compare.
-  if (outcome == Outcome::kAborted) throw EAbUserAbort();
+  if (d.outcome == Outcome::kAborted) throw EAbUserAbort();
   if (helper) {
-    if (!test_only) helper->UnpackedSize = static_cast<int32_t>(dest->Position() - dest_start);
+    if ((options.Options & dfoTestOnly) == 0)
+      helper->UnpackedSize = static_cast<int32_t>(dest->Position() - dest_start);
     helper->PackedSize = static_cast<int32_t>(source->Position() - source_start);
   }
-  return result;
+  return d.checksum;
 }
 
 }  // namespace velmora

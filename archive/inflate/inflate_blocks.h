@@ -17,6 +17,13 @@ constexpr int32_t kMaxCodeLengths = 318;
 void InflateStoredBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window);
 void InflateFixedBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64);
 void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64);
+// The same, building into tables owned by the decoding, so that their
+// memory is reused from block to block.
+struct DynamicTables {
+  FastHuffmanTable literals, distances;
+};
+void InflateDynamicBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool deflate64,
+                         DynamicTables& tables);
 void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTree& code_lengths,
                             int32_t* lengths, int32_t count);
 // Decodes literals and matches up to and including the end-of-block code.
