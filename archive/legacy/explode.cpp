@@ -107,7 +107,9 @@ void ReadShannonFanoTree(TAbUnzipHelper& h, int32_t entry_count, TAbShannonFanoT
   BuildShannonFanoTree(lengths, tree);
 }
 
-int32_t DecodeShannonFano(TAbUnzipHelper& h, const TAbShannonFanoTree& tree) {
+namespace {
+
+inline int32_t Decode(TAbUnzipHelper& h, const TAbShannonFanoTree& tree) {
   for (;;) {
     const uint16_t slot = tree.table[h.PeekBits(tree.max_bits)];
     const int32_t bits = slot >> 8;
@@ -121,6 +123,12 @@ int32_t DecodeShannonFano(TAbUnzipHelper& h, const TAbShannonFanoTree& tree) {
   }
 }
 
+}  // namespace
+
+int32_t DecodeShannonFano(TAbUnzipHelper& h, const TAbShannonFanoTree& tree) {
+  return Decode(h, tree);
+}
+
 void Explode(TAbUnzipHelper& h, bool dictionary_8k, bool three_trees) {
   const int32_t low_distance_bits = dictionary_8k ? 7 : 6;
   const int32_t min_match = three_trees ? 3 : 2;
@@ -132,13 +140,13 @@ void Explode(TAbUnzipHelper& h, bool dictionary_8k, bool three_trees) {
   while (!h.InputEnded() && h.BytesProduced() < size) {
     if (h.ReadBits(1)) {
       const int32_t literal =
-          three_trees ? DecodeShannonFano(h, literals) : static_cast<int32_t>(h.ReadBits(8));
+          three_trees ? Decode(h, literals) : static_cast<int32_t>(h.ReadBits(8));
       h.WriteByte(static_cast<uint8_t>(literal));
       continue;
     }
     int64_t distance = h.ReadBits(low_distance_bits);
-    distance |= int64_t{DecodeShannonFano(h, distances)} << low_distance_bits;
-    int32_t length = DecodeShannonFano(h, lengths);
+    distance |= int64_t{Decode(h, distances)} << low_distance_bits;
+    int32_t length = Decode(h, lengths);
     if (length == kLongLength) length += static_cast<int32_t>(h.ReadBits(8));
     length += min_match;
     h.CopyFromOutput(h.BytesProduced() - distance - 1, length);
