@@ -88,25 +88,31 @@ void Unshrink(TAbUnzipHelper& h) {
     // Walk the string back to its first character. A free code is the one
     // being defined by this very step (KwKwK): the previous string plus its
     // own first character.
+    // Plain pointers: the byte stores below may alias anything, and the
+    // vectors' own pointers would be reloaded after each of them.
+    const int16_t* prefix = t.prefix.data();
+    const uint8_t* suffix = t.suffix.data();
+    uint8_t* stack = t.stack.data();
     int32_t sp = 0;
     int32_t c = code;
-    if (t.prefix[c] == kFree) {
-      t.stack[sp++] = last_char;
+    if (prefix[c] == kFree) {
+      stack[sp++] = last_char;
       c = previous;
     }
     while (c > kControlCode) {
       if (sp == kTableSize) FailLoop();
-      if (t.prefix[c] == kFree) {
-        t.stack[sp++] = last_char;
+      const int32_t up = prefix[c];
+      if (up == kFree) {
+        stack[sp++] = last_char;
         c = previous;
       } else {
-        t.stack[sp++] = t.suffix[c];
-        c = t.prefix[c];
+        stack[sp++] = suffix[c];
+        c = up;
       }
     }
     const uint8_t first = t.suffix[c];
     h.WriteByte(first);
-    h.WriteReversed(t.stack.data(), sp);
+    h.WriteReversed(stack, sp);
     if (t.next_free < kTableSize) {
       t.prefix[t.next_free] = static_cast<int16_t>(previous);
       t.suffix[t.next_free] = first;
