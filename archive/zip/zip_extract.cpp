@@ -371,9 +371,10 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     // system); an existing one is replaced whole by a copy. Either way the
     // target is never half-written, and a copy that fails is an error even
     // where an old file of that name is still there.
-    const bool moved = !FileExists(target) && MoveFileA(temp_name.c_str(), target.c_str());
+    // (A rename refuses an existing target, which then gets the copy.)
+    const bool moved = MoveFileA(temp_name.c_str(), target.c_str());
     wrote_target = moved || CopyFileA(temp_name.c_str(), target.c_str(), false);
-    if (!wrote_target || !FileExists(target)) {
+    if (!wrote_target || (!moved && !FileExists(target))) {
       throw EAbException(Format("Error Moving File %s to %s", {temp_name, target}));
     }
     if (!moved) DeleteFile(temp_name);

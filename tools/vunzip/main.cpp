@@ -259,6 +259,12 @@ int Vunzip::Extract() {
     }
     if (!confirm) overwrite_declined_ = true;
   };
+  // Overwriting without a question needs no handler, and without one the
+  // engine does not look up every target before it writes it.
+  const bool asks = options_.overwrite == Overwrite::kNever ||
+                    (options_.overwrite == Overwrite::kAsk && TerminalAvailable() &&
+                     isatty(STDIN_FILENO) == 1);
+  if (!asks) archive_->OnConfirmOverwrite = nullptr;
   archive_->ExtractFileCallback = [this](TAbZipArchive& archive, TAbZipItem& item,
                                          const std::string& name) {
     ExtractOne(archive, item, name);
