@@ -42,15 +42,17 @@ void CheckNeededVersion(const TAbZipItem& item) {
   if ((item.NeededVersion() & 0xFF) > kAbMaxNeededVersion) throw EAbZipVersion();
 }
 
-// Brings a spanned archive's stream to the disk the item starts on. The
-// extraction path trusts a span stream that already moved on by itself; a
-// test always switches.
-void SwitchToItemDisk(TAbZipArchive& archive, const TAbZipItem& item, bool always_switch) {
-  if (!archive.Spanned || item.StartDisk() == archive.ActiveDisk) return;
-  archive.ActiveDisk = item.StartDisk();
+// Brings a spanned archive's stream to the disk the item starts on. A span
+// stream that has moved on to the next image by itself (an item's data ran
+// over the end of its image) no longer stands where ActiveDisk says, so it
+// is switched as well; a fresh stream from SwitchImage starts unmoved.
+void SwitchToItemDisk(TAbZipArchive& archive, const TAbZipItem& item) {
+  if (!archive.Spanned) return;
   auto* span = dynamic_cast<TAbSpanStream*>(archive.Stream());
+  const bool moved_by_itself = span != nullptr && span->ImageSwitched;
+  if (item.StartDisk() == archive.ActiveDisk && !moved_by_itself) return;
+  archive.ActiveDisk = item.StartDisk();
   if (span == nullptr) throw EAbZipBadSpanStream();
-  if (!always_switch && span->ImageSwitched) return;
   bool abort = false;
   archive.SwitchImage(archive.ActiveDisk, abort);
   if (abort) throw EAbUserAbort();
@@ -271,7 +273,7 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
 void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream) {
   if (Stream == nullptr) throw EAbBadStream();
   CheckNeededVersion(Item);
-  SwitchToItemDisk(Archive, Item, false);
+  SwitchToItemDisk(Archive, Item);
 
   TStream& source = *Archive.Stream();
   source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
@@ -304,7 +306,7 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
 
 void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
   CheckNeededVersion(Item);
-  SwitchToItemDisk(Archive, Item, true);
+  SwitchToItemDisk(Archive, Item);
 
   TStream& source = *Archive.Stream();
   source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
