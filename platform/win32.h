@@ -93,13 +93,17 @@ struct FILETIME {
   DWORD dwLowDateTime = 0;
   DWORD dwHighDateTime = 0;
 };
-// DOS date and time are local time of the process's time zone.
+// DOS date and time are local time of the process's time zone. As on
+// Windows, these two only change the form: the FILETIME they make or take
+// is a local one, and LocalFileTimeToFileTime / FileTimeToLocalFileTime move
+// it to or from UTC with the zone's offset at that instant (DST included).
 bool DosDateTimeToFileTime(WORD fat_date, WORD fat_time, FILETIME* file_time);
 bool FileTimeToDosDateTime(const FILETIME* file_time, WORD* fat_date, WORD* fat_time);
 bool LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
 bool FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
-// Null arguments leave that time alone; only the last-write time is kept on
-// Linux (creation time does not exist there).
+// Null arguments leave that time alone. Last-write is the modification
+// time, last-access the access time; Linux has no creation time to set, so
+// it is ignored (and GetFileTime reports the modification time for it).
 bool SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* last_access,
                  const FILETIME* last_write);
 bool GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILETIME* last_write);

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "platform/paths.h"
@@ -188,6 +190,36 @@ TEST_F(PathsTest, GetFullPathNameReportsTheSizeItNeeds) {
   EXPECT_EQ(file_part, nullptr);
   EXPECT_EQ(GetFullPathNameA("c:\\..\\..", MAX_PATH, buffer, nullptr), 3u);
   EXPECT_STREQ(buffer, "c:\\");
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Whatever a name holds — dots, separators of both kinds, colons, wildcards,
+// letters beyond ASCII — a path on C: maps inside drive_c or fails.
+TEST_F(PathsTest, RandomPathsNeverLeaveTheirDrive) {
+  const std::string pieces[] = {"a", "B", "..", ".", "\\", "/", ":", "*", "?", " ", "é", "...",
+                                "\\\\", "c:", "Z:", "x.txt", std::string(40, 'n')};
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> count(0, 30);
+  for (int round = 0; round < 3000; ++round) {
+    std::string path = "c:\\";
+    for (int i = count(random); i > 0; --i) path += pieces[pick(random)];
+    std::optional<std::string> host = HostPath(path);
+    if (!host) {
+      EXPECT_TRUE(GetLastError() == ERROR_FILENAME_EXCED_RANGE ||
+                  GetLastError() == ERROR_PATH_NOT_FOUND)
+          << path;
+      continue;
+    }
+    EXPECT_EQ(host->rfind(DriveC(), 0), 0u) << path << " -> " << *host;
+    EXPECT_EQ(host->find("/../"), std::string::npos) << path;
+    EXPECT_EQ(host->find("/./"), std::string::npos) << path;
+  }
 }
 
 }  // namespace
