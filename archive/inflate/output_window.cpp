@@ -10,10 +10,11 @@
 namespace velmora {
 
 namespace {
-// Bytes passed on per slide; the history kept is the format's largest
-// distance.
-constexpr int32_t kPassOnBlock = 1 << 20;
-// Room behind the longest match for 16-byte copies that run past its end.
+// Bytes passed on per slide (small enough that they are still in the
+// second-level cache when checksummed and written); the history kept is the
+// format's largest distance.
+constexpr int32_t kPassOnBlock = 1 << 18;
+// Room behind the longest match for word copies that run past its end.
 constexpr int32_t kOvershoot = 64;
 constexpr uint32_t kAdlerBase = 65521;  // largest prime below 2^16 (RFC 1950)
 }  // namespace

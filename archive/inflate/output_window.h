@@ -1,6 +1,6 @@
 // TAbDfOutputWindow: the decoder's output with the history back-references
 // need. Output is written straight into a large buffer and passed on to the
-// destination (or counted, in test-only mode) in blocks of 1 MiB, with the
+// destination (or counted, in test-only mode) in blocks of 256 KiB, with the
 // checksum taken over each block as it leaves.
 #pragma once
 
