@@ -45,8 +45,8 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_on
       dest_(dest),
       test_only_(test_only),
       crc32_(use_crc32) {
-  spec_write_point_ = deflate64 ? 98304 : 65536;
-  if (output_limit_ > spec_write_point_) output_limit_ = spec_write_point_;
+  limit_write_point_ = deflate64 ? 98304 : 65536;
+  if (output_limit_ > limit_write_point_) output_limit_ = limit_write_point_;
   const int32_t max_match = deflate64 ? kDeflate64MaxMatch : kDeflateMaxMatch;
   const size_t size = static_cast<size_t>(history_) + kPassOnBlock + max_match + kOvershoot;
   buffer_.reset(new uint8_t[size]);
@@ -105,9 +105,9 @@ void TAbDfOutputWindow::PutBytes(const void* data, int32_t count) {
   const auto* in = static_cast<const uint8_t*>(data);
   // Stored data is not checked against the limit, only counted.
   for (int32_t left = count; left > 0;) {
-    if (spec_fill_ >= spec_write_point_) spec_fill_ -= kSpecSlide;
-    int32_t n = std::min(left, spec_write_point_ - spec_fill_);
-    spec_fill_ += n;
+    if (limit_fill_ >= limit_write_point_) limit_fill_ -= kLimitSlide;
+    int32_t n = std::min(left, limit_write_point_ - limit_fill_);
+    limit_fill_ += n;
     left -= n;
   }
   SlideIfFull();

@@ -49,14 +49,14 @@ class TAbDfOutputWindow {
 
  private:
   // The limit counts the bytes a 32 KiB-sliding window of the format's
-  // write point would hold (spec_fill_), so stored data that passed the limit
+  // write point would hold (limit_fill_), so stored data that passed the limit
   // and slid away is not counted, as that window would not count it.
   void AddAndCheckLimit(int32_t count) {
-    spec_fill_ += count;
-    if (output_limit_ > 0 && spec_fill_ >= output_limit_) ThrowLimit();
-    while (spec_fill_ >= spec_write_point_) spec_fill_ -= kSpecSlide;
+    limit_fill_ += count;
+    if (output_limit_ > 0 && limit_fill_ >= output_limit_) ThrowLimit();
+    while (limit_fill_ >= limit_write_point_) limit_fill_ -= kLimitSlide;
   }
-  static constexpr int32_t kSpecSlide = 32768;
+  static constexpr int32_t kLimitSlide = 32768;
   [[noreturn]] static void ThrowLimit();
   void Slide();
   void PassOnRange(const uint8_t* from, const uint8_t* to);
@@ -74,8 +74,8 @@ class TAbDfOutputWindow {
   uint8_t* write_point_;
   uint8_t* pending_;  // first byte not yet passed on
   uint8_t* fast_end_[2];
-  int32_t spec_write_point_;
-  int32_t spec_fill_ = 0;
+  int32_t limit_write_point_;
+  int32_t limit_fill_ = 0;
 };
 
 // Adler-32 of RFC 1950 over a run of bytes, from a running value.

@@ -273,6 +273,30 @@ TEST(Inflate, OutputLimitStopsEarlyWithTheOutputKept) {
             test::ZlibCrc32(small));
 }
 
+TEST(Inflate, StoredDataPassesTheLimitWhichFiresAtTheNextSymbol) {
+  std::vector<uint8_t> stored(5000, 's');
+  DeflateBitWriter w;
+  StoredBlock(w, false, stored);
+  w.Bits(1, 1).Bits(1, 2).FixedSymbol('a').FixedSymbol('b').FixedSymbol(256);
+  Decoded d = Decode(w.Finish(), kDefaultDeflateOptions, 1000);
+  EXPECT_EQ(d.checksum, 0u);
+  EXPECT_EQ(d.output.size(), 5001u) << "stopped right after the first literal";
+}
+
+TEST(Inflate, LimitCountsOnlyWhatA32KiBSlidingWindowWouldHold) {
+  // 70,000 stored bytes slide 32,768 out of a 65,536-byte window, leaving
+  // 37,232 counted; a limit of 60,000 then needs 22,768 more bytes. A
+  // literal and matches of 258 reach it with the 89th match: 92,963 bytes.
+  std::vector<uint8_t> history;
+  DeflateBitWriter w = HistoryThenFixedBlock(history);
+  w.FixedSymbol('a');
+  for (int i = 0; i < 200; ++i) w.FixedSymbol(285).FixedDistance(0);
+  w.FixedSymbol(256);
+  Decoded d = Decode(w.Finish(), kDefaultDeflateOptions, 60000);
+  EXPECT_EQ(d.checksum, 0u);
+  EXPECT_EQ(d.output.size(), 70000u + 1u + 89u * 258u);
+}
+
 TEST(Inflate, TestOnlyModeCountsWithoutWriting) {
   std::vector<uint8_t> data(300000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 251 ^ i >> 11);
