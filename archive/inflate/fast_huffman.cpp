@@ -40,10 +40,13 @@ uint32_t ReverseBits(uint32_t code, uint32_t length) {
 }
 }  // namespace
 
-bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
-                    FastTableKind kind, bool deflate64) {
+namespace {
+// The first canonical code of each length (RFC 1951, 3.2.2) and the longest
+// length; false when the lengths over-subscribe the code space.
+bool CanonicalStarts(const int32_t* lengths, int32_t count,
+                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest) {
   std::array<int32_t, kMaxCodeLength + 1> per_length{};
-  int32_t longest = 0;
+  longest = 0;
   for (int32_t i = 0; i < count; ++i) {
     ++per_length[lengths[i]];
     longest = std::max(longest, lengths[i]);
@@ -54,13 +57,20 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
     left = 2 * left - per_length[length];
     if (left < 0) return false;
   }
-  std::array<uint32_t, kMaxCodeLength + 1> next_code{};
   uint32_t code = 0;
   for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
     code = (code + static_cast<uint32_t>(per_length[length - 1])) << 1;
     next_code[length] = code;
   }
+  return true;
+}
+}  // namespace
 
+bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
+                    FastTableKind kind, bool deflate64) {
+  std::array<uint32_t, kMaxCodeLength + 1> next_code{};
+  int32_t longest = 0;
+  if (!CanonicalStarts(lengths, count, next_code, longest)) return false;
   const uint32_t wanted_main = kind == FastTableKind::kLiteralLength ? kLiteralMainBits
                                                                      : kDistanceMainBits;
   const uint32_t main_bits = std::min<uint32_t>(wanted_main, static_cast<uint32_t>(longest));
@@ -71,20 +81,24 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
 
   // Reversed codes, and for each main prefix the longest code below it,
   // which sizes that prefix's subtable.
-  std::array<uint32_t, 288> reversed{};
-  std::array<uint8_t, 1u << kLiteralMainBits> sub_bits{};
+  std::array<uint32_t, 288> reversed;
+  std::array<uint8_t, 1u << kLiteralMainBits> sub_bits{};  // 0: no subtable yet
+  std::array<uint16_t, 288> long_prefixes;  // main prefixes of longer codes
+  int32_t long_prefix_count = 0;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
     uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length == 0) continue;
     reversed[symbol] = ReverseBits(next_code[length]++, length);
     if (length > main_bits) {
-      uint8_t& bits = sub_bits[reversed[symbol] & (main_size - 1)];
-      bits = static_cast<uint8_t>(std::max<uint32_t>(bits, length - main_bits));
+      uint32_t prefix = reversed[symbol] & (main_size - 1);
+      uint32_t bits = length - main_bits;
+      if (sub_bits[prefix] == 0) long_prefixes[long_prefix_count++] = static_cast<uint16_t>(prefix);
+      sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], bits));
     }
   }
   table.entries.assign(main_size, kInvalid);
-  for (uint32_t prefix = 0; prefix < main_size; ++prefix) {
-    if (sub_bits[prefix] == 0) continue;
+  for (int32_t i = 0; i < long_prefix_count; ++i) {
+    uint32_t prefix = long_prefixes[i];
     uint32_t offset = static_cast<uint32_t>(table.entries.size());
     table.entries[prefix] = Entry(offset, kExceptional | kSubtable, sub_bits[prefix], main_bits);
     table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
