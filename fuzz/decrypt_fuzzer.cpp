@@ -3,6 +3,13 @@
 // and the rest is an encrypted item. The decrypting stream, TAbZDecoder and
 // Inflate through a passphrase must each give a result or their own
 // exceptions, and split reads must decrypt as one read does.
+//
+// Seeds (fuzz/corpus/decrypt_fuzzer): deflated_right and stored_right are
+// "hello hello hello fuzz" (raw Deflate, level 9, and stored) encrypted with
+// the passwords "pw" and "secret" behind a header whose last byte is the top
+// byte of its CRC-32; wrong_password is the deflated item with a zero
+// header, offered the password "bad". Made with a small Python encryptor of
+// the same cipher.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

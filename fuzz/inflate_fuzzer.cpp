@@ -4,6 +4,13 @@
 // Output goes to test-only mode, so the fuzzer's memory stays small. Every
 // outcome must be a result or one of the decoder's own exceptions, with the
 // source left inside the input.
+//
+// Seeds (fuzz/corpus/inflate_fuzzer): fixed_literal is 00 4B 04 00 (one
+// fixed block holding "a"), empty_fixed 00 03 00, empty_stored_d64 an empty
+// stored block in Deflate64 mode; dynamic_text, adler_limit and
+// trickle_rle are a mode byte (00, 06, 08) followed by Python's
+// zlib.compressobj(level, DEFLATED, -15) output of some text, of
+// bytes(i*i%251 for i in range(3000)), and of 5000 "a" and 300 "b".
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
