@@ -135,7 +135,8 @@ FolderChange::FolderChange(std::string folder) : folder_(std::move(folder)) {
 }
 
 FolderChange::~FolderChange() {
-  if (!current_) return;
+  // Nothing changed by us: the listing stays as trusted as it was.
+  if (!current_ || (added_.empty() && !removed_)) return;
   struct stat st {};
   bool readable = ::stat(folder_.c_str(), &st) == 0;
   std::lock_guard<std::mutex> lock(ListingsMutex());
@@ -153,6 +154,7 @@ FolderChange::~FolderChange() {
 void FolderChange::Removed(const std::string& name) {
   // Only the entry that answers its folded name is kept; when that one
   // goes, a sibling differing in case may have to answer, so read again.
+  removed_ = true;
   std::lock_guard<std::mutex> lock(ListingsMutex());
   auto it = Listings().find(folder_);
   if (it == Listings().end()) return;

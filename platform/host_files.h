@@ -120,6 +120,7 @@ class FolderChange {
   std::string folder_;
   std::vector<std::string> added_;
   bool current_ = false;
+  bool removed_ = false;
   bool forget_ = false;
 };
 
