@@ -28,7 +28,7 @@ inline std::vector<uint8_t> Encrypt(const std::vector<uint8_t>& data, const std:
   std::vector<uint8_t> out;
   out.reserve(12 + data.size());
   auto encrypt = [&](uint8_t p) {
-    const uint16_t t = static_cast<uint16_t>((k2 & 0xFFFF) | 2);
+    const uint32_t t = (k2 & 0xFFFF) | 2;
     out.push_back(static_cast<uint8_t>(p ^ static_cast<uint8_t>((t * (t ^ 1)) >> 8)));
     update(p);
   };
