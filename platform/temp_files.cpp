@@ -3,6 +3,7 @@
 // exclusively (O_EXCL, so an existing file or link is never opened) with
 // mode 0600, since an extracted item may hold decrypted data.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +20,24 @@
 namespace velmora {
 
 namespace {
+
+// The process's umask, read without changing it (umask(2) can only be read
+// by setting it, which would race with other threads creating files).
+mode_t CurrentUmask() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  mode_t mask = 022;
+  if (status == nullptr) return mask;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    unsigned value = 0;
+    if (std::sscanf(line, "Umask: %o", &value) == 1) {
+      mask = static_cast<mode_t>(value & 0777);
+      break;
+    }
+  }
+  std::fclose(status);
+  return mask;
+}
 
 std::string HexName(const char* prefix, UINT unique) {
   // The first three characters of the prefix, as Windows takes them.
@@ -97,6 +116,14 @@ UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* t
   }
   SetLastError(ERROR_FILE_EXISTS);  // every one of the 65,535 names is taken
   return 0;
+}
+
+bool GiveNewFileMode(const char* path) {
+  std::optional<std::string> host_path = host::ResolveOrFail(path);
+  if (!host_path) return false;
+  if (::chmod(host_path->c_str(), 0666 & ~CurrentUmask()) != 0) return host::Fail();
+  SetLastError(ERROR_SUCCESS);
+  return true;
 }
 
 }  // namespace velmora

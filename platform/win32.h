@@ -128,6 +128,9 @@ bool FindClose(HANDLE find);
 // (exclusively, mode 0600) as PREFIX + up to four hex digits + ".TMP".
 DWORD GetTempPathA(DWORD buffer_length, char* buffer);
 UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* temp_file_name);
+// A temporary file is private (0600) while it is written; once it becomes a
+// file of the user's, it gets the mode of any new file: 0666 less the umask.
+bool GiveNewFileMode(const char* path);
 
 // Drives.
 constexpr UINT DRIVE_UNKNOWN = 0;

@@ -374,6 +374,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     // target is never half-written, and a copy that fails is an error even
     // where an old file of that name is still there.
     // (A rename refuses an existing target, which then gets the copy.)
+    GiveNewFileMode(temp_name.c_str());  // no longer private once it is the user's file
     const bool moved = MoveFileA(temp_name.c_str(), target.c_str());
     wrote_target = moved || CopyFileA(temp_name.c_str(), target.c_str(), false);
     if (!wrote_target || (!moved && !FileExists(target))) {

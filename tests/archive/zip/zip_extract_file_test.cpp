@@ -162,5 +162,21 @@ TEST_F(UnzipItemToFileTest, RestoresTheItemsLocalDateAndTimeAndReadOnly) {
   EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only clears the write bits";
 }
 
+TEST_F(UnzipItemToFileTest, ExtractedFilesTakeTheModeOfANewFileNotTheTemporaryOnes) {
+  // The temporary file is 0600 while it is written; the user's file must
+  // not stay private (nor the program unreadable to others).
+  const mode_t old_mask = ::umask(022);
+  auto z = Open({{.name = "doc.txt", .data = Bytes("d"), .external_attributes = 0x20},
+                 {.name = "setup.exe", .data = Bytes("x"), .external_attributes = 0x20}});
+  UnzipItemToFile(z->archive, z->Item(0), "doc.txt");
+  UnzipItemToFile(z->archive, z->Item(1), "setup.exe");
+  ::umask(old_mask);
+  struct stat st {};
+  ASSERT_EQ(::stat(Host("out/doc.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  ASSERT_EQ(::stat(Host("out/setup.exe").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
 }  // namespace
 }  // namespace velmora
