@@ -80,6 +80,9 @@ class Vunzip {
   std::vector<TAbZipItem*> selected_;
   std::set<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;
+  // Counts every failed item, so that a later failure with the same exit
+  // code as an earlier one is still seen as a failure.
+  int failures_ = 0;
   // Inside the driver a CRC mismatch is reported to the failure event
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
@@ -94,6 +97,7 @@ void Vunzip::Fail(const std::string& name, const std::string& message, int code)
   bar_.Clear();
   std::fprintf(stderr, "vunzip: %s: %s\n", name.c_str(), message.c_str());
   exit_code_ = std::max(exit_code_, code);
+  ++failures_;
 }
 
 std::string Vunzip::ShownName(const TAbArchiveItem& item) const {
@@ -284,7 +288,7 @@ int Vunzip::Extract() {
 int Vunzip::Test() {
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
-    const int before = exit_code_;
+    const int failures_before = failures_;
     TAbBitBucketStream bucket;
     archive_->ActiveItem = item;
     in_driver_ = true;
@@ -294,7 +298,7 @@ int Vunzip::Test() {
       Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
-    if (exit_code_ == before && options_.quiet == 0) {
+    if (failures_ == failures_before && options_.quiet == 0) {
       bar_.Clear();
       std::printf("    testing: %-40s OK\n", item->GetStoredName().c_str());
     }
