@@ -67,6 +67,10 @@ class TAbSpanStream : public TStream {
 
   bool Writing() const { return writing_; }
   uint32_t ImageNumber() const { return image_number_; }
+  // The owner that opens a stream on a later image says which one it is, so
+  // that running off its end asks for the image after it rather than for
+  // image 1.
+  void SetImageNumber(uint32_t number) { image_number_ = number; }
   const std::string& ImageName() const { return image_name_; }
   int32_t BytesAvailable() const { return bytes_available_; }
   bool HasFile() const { return file_ != nullptr; }

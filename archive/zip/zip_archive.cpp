@@ -38,6 +38,16 @@ std::string ChangeExtension(const std::string& name, const std::string& extensio
   return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
 }
 
+// A span stream counts images from 0 as it is opened; one opened on a later
+// image must count on from that image, or its own move to the next image
+// asks for the wrong one.
+std::unique_ptr<TStream> CountingFrom(std::unique_ptr<TStream> stream, int32_t ImageNumber) {
+  if (auto* span = dynamic_cast<TAbSpanStream*>(stream.get()); span && ImageNumber > 0) {
+    span->SetImageNumber(static_cast<uint32_t>(ImageNumber));
+  }
+  return stream;
+}
+
 }  // namespace
 
 TAbZipArchive::TAbZipArchive(const std::string& FileName, uint16_t Mode)
@@ -203,7 +213,7 @@ void TAbZipArchive::SwitchImage(int32_t ImageNumber, bool& Abort) {
       RequestNthDisk(static_cast<uint8_t>(ImageNumber + 1), Abort);
       if (Abort) throw EAbUserAbort();
     }
-    ReplaceStream(OpenSpanStream(name, OpenMode()));
+    ReplaceStream(CountingFrom(OpenSpanStream(name, OpenMode()), ImageNumber));
     if (ActiveDisk == kAbNoActiveDisk && FindEndOfDirectory(*Stream()) < 0) {
       RequestLastDisk(Abort);
       if (Abort) throw EAbUserAbort();
@@ -213,7 +223,7 @@ void TAbZipArchive::SwitchImage(int32_t ImageNumber, bool& Abort) {
   if (OnRequestImage) {
     OnRequestImage(this, ImageNumber, name, Abort);
     if (Abort) throw EAbUserAbort();
-    ReplaceStream(OpenSpanStream(name, OpenMode()));
+    ReplaceStream(CountingFrom(OpenSpanStream(name, OpenMode()), ImageNumber));
     return;
   }
   if (ImageNumber < 0) {
@@ -227,7 +237,7 @@ void TAbZipArchive::SwitchImage(int32_t ImageNumber, bool& Abort) {
     name = ChangeExtension(name, ".ZIP");
   }
   if (!FileExists(name)) throw EAbFileNotFound();
-  ReplaceStream(OpenSpanStream(name, OpenMode()));
+  ReplaceStream(CountingFrom(OpenSpanStream(name, OpenMode()), ImageNumber));
 }
 
 // Tries the generated names in turn for the image with the end record. The
@@ -238,7 +248,7 @@ void TAbZipArchive::SwitchToLastGeneratedImage() {
   for (int32_t number = 1; number <= 99; ++number) {
     std::string name = GeneratedImageName(number);
     if (!FileExists(name)) throw EAbFileNotFound();
-    std::unique_ptr<TStream> candidate = OpenSpanStream(name, OpenMode());
+    std::unique_ptr<TStream> candidate = CountingFrom(OpenSpanStream(name, OpenMode()), number);
     if (FindEndOfDirectory(*candidate) >= 0) {
       ReplaceStream(std::move(candidate));
       return;

@@ -173,6 +173,12 @@ class ImageSet {
     return {static_cast<uint16_t>(images_.size() - 1),
             static_cast<uint32_t>(images_.back().size())};
   }
+  // Where the next split blob will start.
+  std::pair<uint16_t, uint32_t> NextSplit() const {
+    if (images_.back().size() >= max_) return {static_cast<uint16_t>(images_.size()), 0};
+    return {static_cast<uint16_t>(images_.size() - 1),
+            static_cast<uint32_t>(images_.back().size())};
+  }
   void NewImage() { images_.emplace_back(); }
   bool LastEmpty() const { return images_.back().empty(); }
   std::vector<std::vector<uint8_t>> Take() { return std::move(images_); }
@@ -198,8 +204,13 @@ std::vector<std::vector<uint8_t>> BuildSpannedZip(const std::vector<ZipWriterEnt
   for (const ZipWriterEntry& e : entries) {
     packed.push_back(Pack(e));
     std::vector<uint8_t> header = LocalHeader(e, packed.back());
-    where.push_back(set.NextWhole(header.size()));
-    set.PutWhole(header);
+    if (layout.local_headers_may_straddle) {
+      where.push_back(set.NextSplit());
+      set.PutSplit(header);
+    } else {
+      where.push_back(set.NextWhole(header.size()));
+      set.PutWhole(header);
+    }
     set.PutSplit(packed.back().data);
   }
   if (layout.directory_starts_image && !set.LastEmpty()) set.NewImage();

@@ -90,6 +90,9 @@ struct ZipSpanLayout {
   uint32_t max_image_size = 1024;
   // Start a fresh image where the central directory begins.
   bool directory_starts_image = false;
+  // Let local headers run on into the next image as data does, as a writer
+  // that splits its output blindly at the image size would leave them.
+  bool local_headers_may_straddle = false;
 };
 std::vector<std::vector<uint8_t>> BuildSpannedZip(const std::vector<ZipWriterEntry>& entries,
                                                   const ZipSpanLayout& layout);
