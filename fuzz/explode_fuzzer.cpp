@@ -2,51 +2,17 @@
 // and the tree count, bit 2, as the general purpose flags do; the next two
 // the expected size): the expansion ends with the output or a clear
 // error, never a crash, hang or overrun.
-#include <cstddef>
-#include <cstdint>
-
-#include "archive/legacy/unzip_helper.h"
-#include "rtl/exceptions.h"
-
-namespace {
-
-// Counts what is written and forgets it, so large outputs cost no memory.
-class SinkStream : public velmora::TStream {
- public:
-  int32_t Read(void*, int32_t) override { return 0; }
-  int32_t Write(const void*, int32_t count) override {
-    position_ += count;
-    if (position_ > size_) size_ = position_;
-    return count;
-  }
-  int64_t Seek(int64_t offset, uint16_t origin) override {
-    position_ = origin == velmora::soFromBeginning ? offset
-                : origin == velmora::soFromCurrent ? position_ + offset
-                                                   : size_ + offset;
-    return position_;
-  }
-
- private:
-  int64_t position_ = 0;
-  int64_t size_ = 0;
-};
-
-}  // namespace
+#include "fuzz/legacy_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  velmora::TMemoryStream source(std::vector<uint8_t>(data + 3, data + size));
-  SinkStream output;
-  velmora::TAbUnzipHelper helper(&source, nullptr, &output);
-  helper.Method = 6;
-  helper.PackedSize = static_cast<uint32_t>(size - 3);
-  helper.UnpackedSize = (data[1] | data[2] << 8) * 16;
-  helper.ImplodeDictionary =
-      (data[0] & 2) ? velmora::kImplodeDictionary8K : velmora::kImplodeDictionary4K;
-  helper.ImplodeTreeCount = (data[0] & 4) ? 3 : 2;
-  try {
-    helper.Execute();
-  } catch (const velmora::Exception&) {
-  }
+  const uint8_t flags = data[0];
+  velmora::fuzz::ExpandLegacy(6, data + 3, size - 3, (data[1] | data[2] << 8) * 16,
+                              [flags](velmora::TAbUnzipHelper& helper) {
+                                helper.ImplodeDictionary = (flags & 2)
+                                                               ? velmora::kImplodeDictionary8K
+                                                               : velmora::kImplodeDictionary4K;
+                                helper.ImplodeTreeCount = (flags & 4) ? 3 : 2;
+                              });
   return 0;
 }
