@@ -4,16 +4,20 @@
 set -euo pipefail
 
 packages=(
-  # build
-  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+  # build (ccache only speeds up rebuilds; nothing depends on it)
+  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config ccache
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # libraries
   zlib1g-dev libjpeg-dev libfltk1.3-dev
+  # the ZIP methods beyond Deflate, and WinZip AES
+  libbz2-dev liblzma-dev libzstd-dev libssl-dev
   # peers measured against
   libdeflate-dev libisal-dev unzip zip 7zip libarchive-tools hyperfine
   # trying the window and the terminal front end as a user would
-  xvfb xdotool x11-utils imagemagick tmux attr
+  xvfb xdotool x11-utils imagemagick tmux attr strace
+  # opening the client folder and the readme on a desktop
+  xdg-utils
   # a window manager, to see the dialog's title bar and borders as users do
   openbox
 )
