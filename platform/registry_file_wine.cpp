@@ -425,8 +425,7 @@ bool ReadHeader(std::string_view line, std::string& path, std::string& bracket) 
 }  // namespace
 
 bool WineHive::IsWineHive(std::string_view text) {
-  return text.starts_with(kWineHeader) &&
-         Content(SplitLines(text.substr(0, text.find('\n') + 1)).front()) == kWineHeader;
+  return Content(text.substr(0, text.find('\n'))) == kWineHeader;
 }
 
 std::optional<WineHive> WineHive::Parse(std::string_view text) {

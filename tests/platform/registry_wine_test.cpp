@@ -121,6 +121,8 @@ TEST(WineRegistryFile, RejectsWhatItCannotReadLineByLine) {
         header + "[A] 1\n\"a\"=dword:123456789\n", header + "[A] 1\n#time=xyz\n"}) {
     EXPECT_FALSE(regfile::WineHive::Parse(text)) << text;
   }
+  // The header alone, even without its line end, is an empty hive.
+  EXPECT_TRUE(regfile::WineHive::Parse("WINE REGISTRY Version 2"));
 }
 
 class RegistryInWinePrefixTest : public PlatformTest {
