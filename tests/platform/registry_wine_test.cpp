@@ -264,12 +264,15 @@ TEST_F(RegistryInWinePrefixTest, RefusesToWriteWhileWineRunsForThePrefix) {
 // status; output gets what the command printed.
 int RunWine(const std::string& prefix, const std::string& command, std::string* output = nullptr,
             bool wait_for_server = true) {
+  // No Mono or Gecko to fetch, and no menu entries made in the user's home.
   std::string line = "env -u DISPLAY WINEPREFIX='" + prefix +
-                     "' WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all timeout 900 " + command +
+                     "' WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' WINEDEBUG=-all "
+                     "timeout 300 " +
+                     command +
                      // A server left running must not hold our end of the pipe.
                      (wait_for_server ? " 2>&1" : " >/dev/null 2>&1");
   if (wait_for_server) {
-    line += "; status=$?; WINEPREFIX='" + prefix + "' timeout 300 wineserver -w; exit $status";
+    line += "; status=$?; WINEPREFIX='" + prefix + "' timeout 120 wineserver -w; exit $status";
   }
   FILE* pipe = ::popen(line.c_str(), "r");
   if (!pipe) return -1;
