@@ -210,8 +210,9 @@ std::string WriteEscaped(std::u16string_view s, const char escaped[2]) {
   char buffer[16];
   for (size_t i = 0; i < s.size(); ++i) {
     char16_t c = s[i];
-    bool next_is_hex = i + 1 < s.size() && s[i + 1] < 128 && HexDigit(static_cast<char>(s[i + 1])) >= 0;
-    bool next_is_octal = i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7';
+    char16_t next = i + 1 < s.size() ? s[i + 1] : 0;
+    bool next_is_hex = next < 128 && HexDigit(static_cast<char>(next)) >= 0;
+    bool next_is_octal = next >= '0' && next <= '7';
     if (c > 127) {
       std::snprintf(buffer, sizeof buffer, next_is_hex ? "\\x%04x" : "\\x%x", unsigned{c});
       out += buffer;

@@ -92,8 +92,8 @@ TEST(WineRegistryFile, WritesANewKeyWhereAndAsWineWouldAndKeepsTheRest) {
                 "[Software\\\\Vendor \\[1\\]] 1796788800\n"
                 "#time=1dd8791c2d92000\n"
                 "@=\"PDF\"\n"
-                "\"Blob\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
-                "  ab,ab,ab,ab,ab,ab,ab,ab\n"
+                "\"Blob\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,"
+                "ab,\\\n  ab,ab,ab,ab,ab,ab,ab,ab\n"
                 "\"Mode\"=dword:00008000\n"
                 "\"Title\"=\"Tab\\there \\\"q\\\" \\x00e9a\"\n"
                 "\n" +
