@@ -9,6 +9,14 @@
 //   "Folder"="c:\\Temp"
 //   "Mode"=dword:00000000
 //
+// When the prefix is one that Wine made, system.reg is Wine's own hive file
+// ("WINE REGISTRY Version 2", see registry_file.h) and is read and written
+// in that form, every key and value that is not set kept as it was; a fresh
+// prefix gets REGEDIT4. While Wine runs for the prefix it keeps the registry
+// in memory and overwrites the file when it ends, so the calls that would
+// write raise Exception saying that Wine must be closed first, a message the
+// caller shows, rather than an error code a caller may pass over silently.
+//
 // Every change is on disk when its call returns: the hive is read, changed,
 // written to a temporary file beside it, flushed and renamed over the old
 // one, all under an exclusive lock, so neither a crash nor a second writer
