@@ -35,8 +35,10 @@ TEST_F(VunzipTest, HelpAndBadOptions) {
   ProcessResult help = Run({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("Usage: vunzip"), std::string::npos);
-  EXPECT_NE(help.out.find("-x MASK"), std::string::npos);
-  EXPECT_EQ(Run({"-Z", "a.zip"}).exit_code, 10);
+  EXPECT_NE(help.out.find("-x EXCLUDE-MASK"), std::string::npos);
+  EXPECT_EQ(Run({"-Y", "a.zip"}).exit_code, 10);
+  // zipinfo mode is opened by -Z as the first option only, as unzip has it.
+  EXPECT_EQ(Run({"-l", "-Z", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({}).exit_code, 10);
   EXPECT_EQ(Run({"-l", "-t", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({"-d"}).exit_code, 10);
