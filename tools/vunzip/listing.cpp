@@ -109,8 +109,10 @@ int64_t SavedPermille(uint64_t unpacked, uint64_t packed) {
   } else {
     permille = (1000 * difference + unpacked / 2) / unpacked;
   }
-  const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int>::max());
-  if (permille > limit) permille = limit;
+  // -999.9% is as far as the columns go; data that grew more than tenfold
+  // shows that much.
+  constexpr uint64_t kLimit = 9999;
+  if (permille > kLimit) permille = kLimit;
   return grew ? -static_cast<int64_t>(permille) : static_cast<int64_t>(permille);
 }
 

@@ -80,6 +80,7 @@ class Vunzip {
   bool WantedByFreshen(const TAbZipItem& item) const;
   void AnswerOverwrite(std::string& target, bool& confirm);
   void StampArchive();
+  void PrintUnmatched(std::FILE* out);
   std::string Comment() const;
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
@@ -92,6 +93,8 @@ class Vunzip {
   TAbUnZipper unzipper_;
   TAbZipArchive* archive_ = nullptr;
   std::vector<TAbZipItem*> selected_;
+  // Masks that matched no item, for unzip's "caution" lines.
+  std::vector<std::string> unmatched_;
   std::set<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;
   // Counts every failed item, so that a later failure with the same exit
@@ -188,13 +191,12 @@ void Vunzip::SelectItems() {
   }
   for (size_t m = 0; m < options_.include.size(); ++m) {
     if (include_used[m]) continue;
-    // The listings say nothing about it; their exit code does.
-    if (options_.mode != Mode::kList && options_.mode != Mode::kVerboseList) {
-      bar_.Clear();
-      std::fflush(stdout);
-      std::fprintf(stderr, "caution: filename not matched:  %s\n",
-                   SafeName(options_.include[m]).c_str());
-    }
+    unmatched_.push_back(options_.include[m]);
+    exit_code_ = std::max(exit_code_, kExitNoMatch);
+  }
+  // Masks that matched only what -x then left out select nothing either.
+  const bool masks = !options_.include.empty() || !options_.exclude.empty();
+  if (selected_.empty() && masks && archive_->ItemCount() > 0) {
     exit_code_ = std::max(exit_code_, kExitNoMatch);
   }
 }
@@ -226,6 +228,13 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
   current_name_ = item.GetStoredName();
   current_item_ = &item;
   overwrite_declined_ = false;
+  // unzip says "creating:" only for a folder it made.
+  bool folder_existed = false;
+  if (IsFolderItem(item)) {
+    struct stat existing {};
+    const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
+    folder_existed = stat((dir + "/" + item.GetStoredName()).c_str(), &existing) == 0;
+  }
   in_driver_ = true;
   try {
     UnzipItemToFile(archive, item, name);
@@ -238,7 +247,7 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
   if (overwrite_declined_ || options_.quiet > 0) return;
   bar_.Clear();
   if (IsFolderItem(item)) {
-    std::printf("   creating: %s\n", ShownName(item).c_str());
+    if (!folder_existed) std::printf("   creating: %s\n", ShownName(item).c_str());
   } else {
     // unzip pads the name to 22 columns and leaves two blanks behind it.
     std::printf("%s: %-22s  \n", item.Method() == 0 ? " extracting" : "  inflating",
@@ -376,6 +385,16 @@ int Vunzip::Extract() {
   return exit_code_;
 }
 
+// The listings say nothing about a mask that matched nothing (their exit
+// code does); test mode says it among its lines, the others on stderr.
+void Vunzip::PrintUnmatched(std::FILE* out) {
+  bar_.Clear();
+  std::fflush(stdout);
+  for (const std::string& mask : unmatched_) {
+    std::fprintf(out, "caution: filename not matched:  %s\n", SafeName(mask).c_str());
+  }
+}
+
 std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileComment; }
 
 int Vunzip::Test() {
@@ -398,11 +417,15 @@ int Vunzip::Test() {
     }
     if (exit_code_ == kExitAborted) break;
   }
-  bar_.Clear();
-  std::fflush(stdout);
+  PrintUnmatched(stdout);
   if (options_.quiet < 2) {
     const std::string name = SafeName(archive_path_);
-    if (exit_code_ <= kExitWarning) {
+    if (selected_.empty() && unmatched_.empty()) {
+      std::printf("Caution:  zero files tested in %s.\n", name.c_str());
+    } else if (exit_code_ <= kExitWarning && !options_.include.empty()) {
+      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(),
+                  selected_.size(), selected_.size() == 1 ? "" : "s");
+    } else if (exit_code_ <= kExitWarning) {
       std::printf("No errors detected in compressed data of %s.\n", name.c_str());
     } else {
       std::printf("At least one error was detected in %s.\n", name.c_str());
@@ -490,6 +513,7 @@ int Vunzip::Run() {
   SelectItems();
   switch (options_.mode) {
     case Mode::kZipInfo:
+      PrintUnmatched(stderr);
       return ZipInfo();
     case Mode::kList:
     case Mode::kVerboseList:
@@ -508,14 +532,20 @@ int Vunzip::Run() {
       break;
   }
   if (options_.stamp_archive && options_.mode == Mode::kExtract) StampArchive();
+  if (options_.mode == Mode::kTest) {
+    HookEvents();
+    return Test();
+  }
+  if (options_.mode == Mode::kExtract && options_.quiet == 0) {
+    PrintArchiveHeader(stdout, archive_path_, Comment());
+  }
+  PrintUnmatched(stderr);
   if (selected_.empty()) {
     if (options_.include.empty()) return exit_code_;  // an empty archive
     return std::max(exit_code_, kExitNoMatch);
   }
   HookEvents();
-  if (options_.mode == Mode::kTest) return Test();
   if (options_.mode == Mode::kPipe) return Pipe();
-  if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
   return Extract();
 }
 
