@@ -236,5 +236,32 @@ TEST_F(VunzipArchives, DamagedArchiveExitsTwoAndKeepsGoing) {
   EXPECT_TRUE(Read("out/bin/data.bin") == Read("src/bin/data.bin"));
 }
 
+// cmake --install puts what a Linux tool brings under the prefix: the
+// program, vzipinfo as a link to it, both manual pages, bash completion.
+TEST_F(VunzipTest, InstallsProgramLinkManualsAndCompletion) {
+  VUNZIP_NEED_TOOL("cmake");
+  const fs::path prefix = root_ / "prefix-usr";
+  ProcessResult r = Shell("cmake --install " + Quote(VELMORA_BINARY_DIR) + " --component vunzip --prefix " +
+                          Quote(prefix.string()));
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_regular_file(prefix / "bin/vunzip"));
+  EXPECT_TRUE(fs::is_symlink(prefix / "bin/vzipinfo"));
+  EXPECT_EQ(fs::read_symlink(prefix / "bin/vzipinfo"), "vunzip");
+  EXPECT_TRUE(fs::exists(prefix / "share/man/man1/vunzip.1"));
+  EXPECT_TRUE(fs::exists(prefix / "share/man/man1/vzipinfo.1"));
+  EXPECT_TRUE(fs::exists(prefix / "share/bash-completion/completions/vzipinfo"));
+  VUNZIP_NEED_TOOL("zip");
+  Write("src/docs/a.txt", "a");
+  Write("src/b.txt", "b");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  // Completion offers options, then archives, then the names inside.
+  const std::string script = "PATH=" + Quote((prefix / "bin").string()) + ":$PATH; . " +
+                             Quote((prefix / "share/bash-completion/completions/vunzip").string()) +
+                             "; t() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _vunzip; "
+                             "echo \"${COMPREPLY[*]}\"; }; t vunzip -q; t vunzip a; t vzipinfo a.zip docs/";
+  r = Shell("bash -c " + Quote(script));
+  EXPECT_EQ(r.out, "-q -qq\na.zip\ndocs/ docs/a.txt\n") << r.err;
+}
+
 }  // namespace
 }  // namespace velmora::tools_test
