@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/base/archive.h"
+#include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
 #include "archive/base/temp_files.h"
 #include "archive/inflate/inflate_errors.h"
@@ -331,6 +332,13 @@ void Vunzip::AnswerOverwrite(std::string& target, bool& confirm) {
         if (!base.empty() && base.back() != '\\') base += '\\';
         target = base + windows;
         if (FileExists(target)) continue;  // asked again about the new name
+        const size_t folder_end = target.find_last_of('\\');
+        try {
+          if (folder_end > base.size()) ForceDirectoryTree(target.substr(0, folder_end));
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "vunzip: %s: %s\n", SafeName(name).c_str(), e.what());
+          continue;
+        }
         confirm = true;
         return;
       }
