@@ -170,6 +170,23 @@ TEST_F(UnzipCompat, StampsTheArchiveWithItsNewestTime) {
   EXPECT_EQ(fs::last_write_time(Work() / "c.zip"), fs::last_write_time(Work() / "b.zip"));
 }
 
+// A local extra-field block whose entry claims 88 bytes where 24 are left:
+// unzip's test mode says so on the item's line and exits 2; the other
+// items are still tested.
+TEST_F(UnzipCompat, BadExtraFieldEntryIsReportedAsUnzipDoes) {
+  Write("bad.py", R"PY(
+import struct, zipfile
+info = zipfile.ZipInfo("x.txt", (2020, 1, 1, 0, 0, 0))
+info.extra = struct.pack("<HH", 0x5455, 88) + bytes(24)
+with zipfile.ZipFile("badef.zip", "w") as z:
+    z.writestr(info, b"hello")
+    z.writestr("ok.txt", b"fine")
+)PY");
+  ASSERT_TRUE(Make("python3 bad.py"));
+  ExpectSameAs("unzip", "-t badef.zip");
+  ExpectSameAs("unzip", "-l badef.zip");
+}
+
 // The listings compute ratios in 64 bits and clamp them to what the column
 // holds: a compressed size of 0xFFFFFFFF over one byte once overflowed a
 // float-to-int conversion (and unzip's own arithmetic wraps to "200%").

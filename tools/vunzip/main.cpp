@@ -9,6 +9,7 @@
 #include <ctime>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <system_error>
@@ -26,6 +27,7 @@
 #include "archive/zip/zip_extract.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
+#include "tools/vunzip/damage.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
 #include "tools/vunzip/terminal.h"
@@ -407,8 +409,17 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::ifstream raw(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
+    if (const auto damage = LocalExtraFieldDamage(raw, *item)) {
+      // unzip's words, on its line, and the item is not decompressed.
+      bar_.Clear();
+      std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());
+      exit_code_ = std::max(exit_code_, kExitArchiveError);
+      ++failures_;
+      continue;
+    }
     const int failures_before = failures_;
     TAbBitBucketStream bucket;
     archive_->ActiveItem = item;
