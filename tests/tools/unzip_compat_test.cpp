@@ -88,7 +88,7 @@ TEST_F(UnzipCompat, TestModeLinesAndSummaryMatch) {
 TEST_F(UnzipCompat, ZipInfoFormatsMatch) {
   for (const char* zip : {"a.zip", "py.zip", "fat.zip", "enc.zip"}) {
     for (const char* options : {"", "-1", "-2", "-s", "-m", "-l", "-h", "-t", "-h -t", "-2ht",
-                                "-T", "-z", "-mz", "-1z"}) {
+                                "-T", "-z", "-mz", "-1z", "-v"}) {
       ExpectSameAs("unzip -Z", std::string(options) + " " + zip);
     }
   }

@@ -37,25 +37,41 @@ std::optional<std::string> ExtraFieldDamage(const std::string& block) {
   return std::nullopt;
 }
 
-std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item) {
-  if (!archive || item.StartDisk() != 0) return std::nullopt;
+namespace {
+
+// Reads the item's local header: its name and extra field. False when the
+// offset holds no local header, or another item's.
+bool ReadLocalHeader(std::ifstream& archive, const TAbZipItem& item, std::string& extra) {
+  if (!archive || item.StartDisk() != 0) return false;
   archive.clear();
   archive.seekg(static_cast<std::streamoff>(item.LocalHeaderOffset()));
   unsigned char header[kLocalHeaderSize];
-  if (!archive.read(reinterpret_cast<char*>(header), sizeof header)) return std::nullopt;
+  if (!archive.read(reinterpret_cast<char*>(header), sizeof header)) return false;
   if (std::string(reinterpret_cast<const char*>(header), 4) != std::string(kLocalSignature, 4)) {
-    return std::nullopt;
+    return false;
   }
-  const size_t name_length = Little16(header + kNameLengthAt);
-  const size_t extra_length = Little16(header + kExtraLengthAt);
-  std::string name(name_length, '\0'), extra(extra_length, '\0');
+  std::string name(Little16(header + kNameLengthAt), '\0');
+  extra.assign(Little16(header + kExtraLengthAt), '\0');
   if (!archive.read(name.data(), static_cast<std::streamsize>(name.size())) ||
       !archive.read(extra.data(), static_cast<std::streamsize>(extra.size()))) {
-    return std::nullopt;
+    return false;
   }
   // Another item's header (an offset that the engine shifts): not ours to judge.
-  if (name != item.DirectoryHeader().FileName) return std::nullopt;
+  return name == item.DirectoryHeader().FileName;
+}
+
+}  // namespace
+
+std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item) {
+  std::string extra;
+  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
   return ExtraFieldDamage(extra);
+}
+
+std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item) {
+  std::string extra;
+  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
+  return kLocalHeaderSize + item.DirectoryHeader().FileName.size() + extra.size();
 }
 
 }  // namespace velmora::vunzip

@@ -19,6 +19,10 @@ namespace velmora::vunzip {
 // says, or whose name differs, is left to the engine, which reports it.
 std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item);
 
+// The whole length of the item's local header (fixed part, name, extra
+// field), or nothing when it cannot be found where the entry says.
+std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item);
+
 // The same check on one extra-field block: the text unzip prints, or
 // nothing when every entry fits.
 std::optional<std::string> ExtraFieldDamage(const std::string& block);

@@ -498,7 +498,12 @@ int Vunzip::ZipInfo() {
   if (stat(archive_path_.c_str(), &file) == 0) shown.file_size = static_cast<uint64_t>(file.st_size);
   shown.entry_count = archive_->ItemCount();
   shown.comment = Comment();
-  PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
+  if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
+    const auto& end = archive_->EndRecord();
+    PrintZipInfoVerbose(stdout, shown, selected_, end.DirectorySize, end.DirectoryOffset);
+  } else {
+    PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
+  }
   std::fflush(stdout);
   return exit_code_;
 }

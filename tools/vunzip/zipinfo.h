@@ -31,6 +31,12 @@ std::string ZipInfoMethod(const TAbZipItem& item);
 
 // names_given: masks were named on the command line, which turns off the
 // header and totals unless -h/-t ask for them, as zipinfo does.
+// zipinfo -v: the end record (its directory's size and offset given) and
+// every selected entry's fields.
+void PrintZipInfoVerbose(std::FILE* out, const ZipInfoArchive& archive,
+                         const std::vector<TAbZipItem*>& items, uint32_t directory_size,
+                         uint32_t directory_offset);
+
 void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
                   const std::vector<TAbZipItem*>& items, const ZipInfoOptions& options,
                   bool names_given);
