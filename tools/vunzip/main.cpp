@@ -209,7 +209,7 @@ void Vunzip::HookEvents() {
     bar_.SetArchivePercent(progress);
   };
   unzipper_.OnArchiveItemProgress = [this](void*, TAbArchiveItem* item, uint8_t progress, bool&) {
-    bar_.SetItem(item ? item->GetStoredName() : std::string(), progress);
+    bar_.SetItem(item ? SafeName(item->GetStoredName()) : std::string(), progress);
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           TAbErrorClass, int32_t code) {
