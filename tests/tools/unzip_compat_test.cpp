@@ -20,6 +20,12 @@ with zipfile.ZipFile("py.zip", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("grew.bin", bytes(range(40)))
     z.writestr("big.txt", b"a" * 3000000)
     z.writestr("ctl\x1bname\x07.txt", b"x")
+    # A time from Info-ZIP's old Unix field, and an item comment.
+    import struct
+    old = zipfile.ZipInfo("old-ux.txt", (2001, 2, 3, 4, 5, 6))
+    old.extra = struct.pack("<HHII", 0x5855, 8, 0, 1234567890)
+    old.comment = b"the item's own comment"
+    z.writestr(old, b"old")
 with zipfile.ZipFile("fat.zip", "w") as z:
     for name, attributes in (("a.txt", 0x20), ("ro.exe", 0x21), ("h.txt", 0x02),
                              ("dir/", 0x10), ("s.bat", 0x04)):

@@ -14,6 +14,11 @@ namespace {
 // (Info-ZIP's extra field registry, "UT").
 constexpr uint16_t kExtendedTimestampId = 0x5455;
 constexpr uint8_t kHasModTime = 0x01;
+// Older fields with the access and modification times (4 bytes each, in
+// that order) that unzip reads when there is no extended timestamp:
+// Info-ZIP's first Unix field ("UX") and PKWARE's Unix field.
+constexpr uint16_t kOldInfoZipUnixId = 0x5855;
+constexpr uint16_t kPkwareUnixId = 0x000d;
 // Traditional encryption puts a 12-byte header in front of the data.
 constexpr uint64_t kEncryptionHeaderSize = 12;
 
@@ -55,26 +60,36 @@ uint64_t ListedPackedSize(const TAbZipItem& item) {
 
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds) {
   const std::string& extra = item.DirectoryHeader().ExtraField;
+  bool found_old = false;
+  int64_t old_seconds = 0;
   size_t at = 0;
   // Each subfield: ID and length (16 bits each), then its data; a length
   // that runs past the block ends the walk.
   while (extra.size() - at >= 4) {
     const auto byte = [&](size_t i) { return static_cast<uint8_t>(extra[at + i]); };
+    // Read as unsigned, as unzip reads it: times after 2038 stay in the
+    // future rather than falling back to 1901.
+    const auto seconds_at = [&](size_t i) {
+      return static_cast<int64_t>(static_cast<uint32_t>(byte(i)) | (static_cast<uint32_t>(byte(i + 1)) << 8) |
+                                  (static_cast<uint32_t>(byte(i + 2)) << 16) |
+                                  (static_cast<uint32_t>(byte(i + 3)) << 24));
+    };
     const uint16_t id = static_cast<uint16_t>(byte(0) | (byte(1) << 8));
     const size_t length = static_cast<size_t>(byte(2) | (byte(3) << 8));
     at += 4;
-    if (length > extra.size() - at) return false;
+    if (length > extra.size() - at) break;
     if (id == kExtendedTimestampId && length >= 5 && (byte(0) & kHasModTime) != 0) {
-      const uint32_t value = static_cast<uint32_t>(byte(1)) | (static_cast<uint32_t>(byte(2)) << 8) |
-                             (static_cast<uint32_t>(byte(3)) << 16) |
-                             (static_cast<uint32_t>(byte(4)) << 24);
-      // A signed 32-bit count of seconds, as the writers put it.
-      seconds = static_cast<int32_t>(value);
+      seconds = seconds_at(1);
       return true;
+    }
+    if ((id == kOldInfoZipUnixId || id == kPkwareUnixId) && length >= 8 && !found_old) {
+      found_old = true;
+      old_seconds = seconds_at(4);
     }
     at += length;
   }
-  return false;
+  if (found_old) seconds = old_seconds;
+  return found_old;
 }
 
 std::tm ItemTime(const TAbZipItem& item) {
@@ -166,6 +181,12 @@ void PrintArchiveHeader(std::FILE* out, const std::string& archive_name,
   std::fprintf(out, "%s%s", shown.c_str(), shown.back() == '\n' ? "" : "\n");
 }
 
+// An item's own comment, on the line under it, as unzip lists it.
+static void PrintItemComment(std::FILE* out, const TAbZipItem& item) {
+  const std::string& comment = item.DirectoryHeader().FileComment;
+  if (!comment.empty()) std::fprintf(out, "%s\n", SafeName(comment).c_str());
+}
+
 void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet) {
   if (quiet < 2) {
     std::fprintf(out, "  Length      Date    Time    Name\n");
@@ -177,6 +198,7 @@ void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet)
     total += size;
     std::fprintf(out, "%9" PRIu64 "  %s   %s\n", size, DateTimeText(ItemTime(*item)).c_str(),
                  SafeName(item->GetStoredName()).c_str());
+    if (quiet == 0) PrintItemComment(out, *item);
   }
   if (quiet >= 2) return;
   std::fprintf(out, "---------                     -------\n");
@@ -198,6 +220,7 @@ void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int
                  MethodName(*item).c_str(), packed, PercentText(SavedPermille(size, packed)).c_str(),
                  DateTimeText(ItemTime(*item)).c_str(), item->GetCrc32(),
                  SafeName(item->GetStoredName()).c_str());
+    if (quiet == 0) PrintItemComment(out, *item);
   }
   if (quiet >= 2) return;
   std::fprintf(out, "--------          -------  ---                            -------\n");

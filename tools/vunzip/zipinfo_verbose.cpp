@@ -27,6 +27,8 @@ constexpr uint64_t kEndRecordSize = 22;
 constexpr uint16_t kExtendedTimestampId = 0x5455;
 constexpr uint16_t kUnixOwnerId = 0x7875;
 constexpr uint16_t kNtfsId = 0x000a;
+constexpr uint16_t kOldUnixId = 0x5855;
+constexpr uint16_t kPkwareUnixId = 0x000d;
 constexpr size_t kShownBytes = 20;
 // The fixed part of a local header (APPNOTE 4.3.7).
 constexpr uint64_t kLocalHeaderSize = 30;
@@ -114,6 +116,8 @@ void PrintExtraFields(std::FILE* out, const std::string& extra) {
     } else {
       const char* what = id == kUnixOwnerId ? "Unix UID/GID (any size)"
                          : id == kNtfsId    ? "PKWARE Win32"
+                         : id == kOldUnixId ? "old Info-ZIP Unix/OS2/NT"
+                         : id == kPkwareUnixId ? "PKWARE Unix"
                                             : "unknown";
       std::fprintf(out, "\n  - A subfield with ID 0x%04x (%s) and %zu data bytes", id, what, length);
       // Up to twenty bytes are shown, as zipinfo does.
