@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(&unpacked, data, 8);
     std::memcpy(&packed, data + 8, 8);
     const int64_t permille = SavedPermille(unpacked, packed);
-    if (permille > 1000 || permille < -9999) __builtin_trap();
+    if (permille > 1000 || permille < -999999) __builtin_trap();
     PercentText(permille);
   }
   return 0;

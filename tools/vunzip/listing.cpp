@@ -124,9 +124,9 @@ int64_t SavedPermille(uint64_t unpacked, uint64_t packed) {
   } else {
     permille = (1000 * difference + unpacked / 2) / unpacked;
   }
-  // -999.9% is as far as the columns go; data that grew more than tenfold
-  // shows that much.
-  constexpr uint64_t kLimit = 9999;
+  // Bounded, so that the text fits a small buffer and no sum overflows:
+  // data that grew more than a thousandfold shows -99999.9%.
+  constexpr uint64_t kLimit = 999999;
   if (permille > kLimit) permille = kLimit;
   return grew ? -static_cast<int64_t>(permille) : static_cast<int64_t>(permille);
 }
@@ -141,22 +141,20 @@ std::string PercentText(int64_t permille) {
 }
 
 std::string MethodName(const TAbZipItem& item) {
+  static const char kLevel[] = {'N', 'X', 'F', 'S'};
   switch (item.Method()) {
     case 0: return "Stored";
     case 1: return "Shrunk";
     case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(item.Method() - 1);
     case 6: return "Implode";
-    case 8: {
-      // Bits 1 and 2 say how hard the compressor tried (APPNOTE 4.4.4).
-      static const char kLevel[] = {'N', 'X', 'F', 'S'};
-      return std::string("Defl:") + kLevel[(item.FlagBits() >> 1) & 3];
-    }
-    case 9: return "Def64";
+    case 7: return "Token";
+    // Bits 1 and 2 say how hard the compressor tried (APPNOTE 4.4.4).
+    case 8: return std::string("Defl:") + kLevel[(item.FlagBits() >> 1) & 3];
+    case 9: return std::string("Def64") + kLevel[(item.FlagBits() >> 1) & 3];
     case 12: return "BZip2";
     case 14: return "LZMA";
-    case 93: return "Zstd";
-    case 95: return "XZ";
-    case 99: return "AES";
+    // Later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as unzip
+    // 6.0 lists them.
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "Unk:%03u", item.Method());

@@ -49,8 +49,8 @@ std::tm ItemTime(const TAbZipItem& item);
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds);
 
 // unzip's ratio: the part saved, in tenths of a percent, rounded half
-// away from zero; negative when the data grew. Clamped to -9999 (the
-// columns' width), whatever the sizes.
+// away from zero; negative when the data grew. Clamped to -999999, whatever
+// the sizes.
 int64_t SavedPermille(uint64_t unpacked, uint64_t packed);
 // " 54", "-13", "100", "-0": the permille in whole percent, as unzip -v
 // prints it (the sign kept when the rounded value is 0).

@@ -94,9 +94,15 @@ std::string DateText(const std::tm& t, bool decimal) {
     std::snprintf(text, sizeof text, "%04d%02d%02d.%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   } else {
-    const int month = t.tm_mon >= 0 && t.tm_mon < 12 ? t.tm_mon : 0;
-    std::snprintf(text, sizeof text, "%02d-%s-%02d %02d:%02d", (t.tm_year + 1900) % 100,
-                  kMonths[month], t.tm_mday, t.tm_hour, t.tm_min);
+    // A month outside 1..12 (a zero DOS date) shows as its number, "000".
+    char month[8];
+    if (t.tm_mon >= 0 && t.tm_mon < 12) {
+      std::snprintf(month, sizeof month, "%s", kMonths[t.tm_mon]);
+    } else {
+      std::snprintf(month, sizeof month, "%03d", (t.tm_mon + 1) % 1000);
+    }
+    std::snprintf(text, sizeof text, "%02d-%s-%02d %02d:%02d", (t.tm_year + 1900) % 100, month,
+                  t.tm_mday, t.tm_hour, t.tm_min);
   }
   return text;
 }
