@@ -35,8 +35,10 @@ TEST_F(VunzipTest, HelpAndBadOptions) {
   ProcessResult help = Run({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("Usage: vunzip"), std::string::npos);
-  EXPECT_NE(help.out.find("-x MASK"), std::string::npos);
-  EXPECT_EQ(Run({"-Z", "a.zip"}).exit_code, 10);
+  EXPECT_NE(help.out.find("-x EXCLUDE-MASK"), std::string::npos);
+  EXPECT_EQ(Run({"-Y", "a.zip"}).exit_code, 10);
+  // zipinfo mode is opened by -Z as the first option only, as unzip has it.
+  EXPECT_EQ(Run({"-l", "-Z", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({}).exit_code, 10);
   EXPECT_EQ(Run({"-l", "-t", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({"-d"}).exit_code, 10);
@@ -232,6 +234,33 @@ TEST_F(VunzipArchives, DamagedArchiveExitsTwoAndKeepsGoing) {
   // Written as decompressed, as the engine does when failures are reported.
   EXPECT_TRUE(fs::exists(Work() / "out/docs/readme.txt"));
   EXPECT_TRUE(Read("out/bin/data.bin") == Read("src/bin/data.bin"));
+}
+
+// cmake --install puts what a Linux tool brings under the prefix: the
+// program, vzipinfo as a link to it, both manual pages, bash completion.
+TEST_F(VunzipTest, InstallsProgramLinkManualsAndCompletion) {
+  VUNZIP_NEED_TOOL("cmake");
+  const fs::path prefix = root_ / "prefix-usr";
+  ProcessResult r = Shell("cmake --install " + Quote(VELMORA_BINARY_DIR) + " --component vunzip --prefix " +
+                          Quote(prefix.string()));
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_TRUE(fs::is_regular_file(prefix / "bin/vunzip"));
+  EXPECT_TRUE(fs::is_symlink(prefix / "bin/vzipinfo"));
+  EXPECT_EQ(fs::read_symlink(prefix / "bin/vzipinfo"), "vunzip");
+  EXPECT_TRUE(fs::exists(prefix / "share/man/man1/vunzip.1"));
+  EXPECT_TRUE(fs::exists(prefix / "share/man/man1/vzipinfo.1"));
+  EXPECT_TRUE(fs::exists(prefix / "share/bash-completion/completions/vzipinfo"));
+  VUNZIP_NEED_TOOL("zip");
+  Write("src/docs/a.txt", "a");
+  Write("src/b.txt", "b");
+  ASSERT_TRUE(Make("cd src && zip -qr ../a.zip ."));
+  // Completion offers options, then archives, then the names inside.
+  const std::string script = "PATH=" + Quote((prefix / "bin").string()) + ":$PATH; . " +
+                             Quote((prefix / "share/bash-completion/completions/vunzip").string()) +
+                             "; t() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _vunzip; "
+                             "echo \"${COMPREPLY[*]}\"; }; t vunzip -q; t vunzip a; t vzipinfo a.zip docs/";
+  r = Shell("bash -c " + Quote(script));
+  EXPECT_EQ(r.out, "-q -qq\na.zip\ndocs/ docs/a.txt\n") << r.err;
 }
 
 }  // namespace

@@ -1,36 +1,160 @@
 #include "tools/vunzip/listing.h"
 
 #include <cinttypes>
+#include <limits>
 
 #include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_item.h"
 
 namespace velmora::vunzip {
 
-std::string DosDateTimeText(uint16_t date, uint16_t time) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", 1980u + (date >> 9),
-                (date >> 5) & 15u, date & 31u, (time >> 11) & 31u, (time >> 5) & 63u);
+namespace {
+
+// The extended timestamp's header ID and its flag for a modification time
+// (Info-ZIP's extra field registry, "UT").
+constexpr uint16_t kExtendedTimestampId = 0x5455;
+constexpr uint8_t kHasModTime = 0x01;
+// Older fields with the access and modification times (4 bytes each, in
+// that order) that unzip reads when there is no extended timestamp:
+// Info-ZIP's first Unix field ("UX") and PKWARE's Unix field.
+constexpr uint16_t kOldInfoZipUnixId = 0x5855;
+constexpr uint16_t kPkwareUnixId = 0x000d;
+// Traditional encryption puts a 12-byte header in front of the data.
+constexpr uint64_t kEncryptionHeaderSize = 12;
+
+std::string FilesText(size_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+std::string DateTimeText(const std::tm& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min);
   return text;
 }
 
+}  // namespace
+
+std::string SafeName(const std::string& name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (const char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20) {
+      shown += '^';
+      shown += static_cast<char>(u + 0x40);
+    } else if (u == 0x7F) {
+      shown += "^?";
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+uint64_t ListedPackedSize(const TAbZipItem& item) {
+  const uint64_t packed = PackedSize(item);
+  if (item.GetEncrypted() && packed >= kEncryptionHeaderSize) return packed - kEncryptionHeaderSize;
+  return packed;
+}
+
+bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds) {
+  const std::string& extra = item.DirectoryHeader().ExtraField;
+  bool found_old = false;
+  int64_t old_seconds = 0;
+  size_t at = 0;
+  // Each subfield: ID and length (16 bits each), then its data; a length
+  // that runs past the block ends the walk.
+  while (extra.size() - at >= 4) {
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(extra[at + i]); };
+    // Read as unsigned, as unzip reads it: times after 2038 stay in the
+    // future rather than falling back to 1901.
+    const auto seconds_at = [&](size_t i) {
+      return static_cast<int64_t>(static_cast<uint32_t>(byte(i)) | (static_cast<uint32_t>(byte(i + 1)) << 8) |
+                                  (static_cast<uint32_t>(byte(i + 2)) << 16) |
+                                  (static_cast<uint32_t>(byte(i + 3)) << 24));
+    };
+    const uint16_t id = static_cast<uint16_t>(byte(0) | (byte(1) << 8));
+    const size_t length = static_cast<size_t>(byte(2) | (byte(3) << 8));
+    at += 4;
+    if (length > extra.size() - at) break;
+    if (id == kExtendedTimestampId && length >= 5 && (byte(0) & kHasModTime) != 0) {
+      seconds = seconds_at(1);
+      return true;
+    }
+    if ((id == kOldInfoZipUnixId || id == kPkwareUnixId) && length >= 8 && !found_old) {
+      found_old = true;
+      old_seconds = seconds_at(4);
+    }
+    at += length;
+  }
+  if (found_old) seconds = old_seconds;
+  return found_old;
+}
+
+std::tm ItemTime(const TAbZipItem& item) {
+  std::tm t{};
+  int64_t seconds = 0;
+  if (ExtendedModTime(item, seconds)) {
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    if (localtime_r(&when, &t) != nullptr) return t;
+    t = std::tm{};
+  }
+  const uint16_t date = item.GetDosDate(), time = item.GetDosTime();
+  t.tm_year = 80 + (date >> 9);
+  t.tm_mon = ((date >> 5) & 15) - 1;
+  t.tm_mday = date & 31;
+  t.tm_hour = (time >> 11) & 31;
+  t.tm_min = (time >> 5) & 63;
+  t.tm_sec = (time & 31) * 2;
+  return t;
+}
+
+int64_t SavedPermille(uint64_t unpacked, uint64_t packed) {
+  if (unpacked == 0) return 0;
+  const bool grew = packed > unpacked;
+  const uint64_t difference = grew ? packed - unpacked : unpacked - packed;
+  uint64_t permille;
+  // Above two million the product could overflow; unzip divides first.
+  if (unpacked > 2000000) {
+    const uint64_t denominator = unpacked / 1000;
+    permille = difference / denominator + ((difference % denominator) + denominator / 2) / denominator;
+  } else if (difference > (std::numeric_limits<uint64_t>::max() - unpacked) / 1000) {
+    permille = std::numeric_limits<uint64_t>::max();  // clamped below
+  } else {
+    permille = (1000 * difference + unpacked / 2) / unpacked;
+  }
+  // Bounded, so that the text fits a small buffer and no sum overflows:
+  // data that grew more than a thousandfold shows -99999.9%.
+  constexpr uint64_t kLimit = 999999;
+  if (permille > kLimit) permille = kLimit;
+  return grew ? -static_cast<int64_t>(permille) : static_cast<int64_t>(permille);
+}
+
+std::string PercentText(int64_t permille) {
+  const bool negative = permille < 0;
+  const int64_t magnitude = negative ? -permille : permille;
+  const std::string text = (negative ? "-" : "") + std::to_string((magnitude + 5) / 10);
+  char padded[32];
+  std::snprintf(padded, sizeof padded, "%3s", text.c_str());
+  return padded;
+}
+
 std::string MethodName(const TAbZipItem& item) {
+  static const char kLevel[] = {'N', 'X', 'F', 'S'};
   switch (item.Method()) {
     case 0: return "Stored";
     case 1: return "Shrunk";
     case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(item.Method() - 1);
     case 6: return "Implode";
-    case 8: {
-      // Bits 1 and 2 say how hard the compressor tried (APPNOTE 4.4.4).
-      static const char kLevel[] = {'N', 'X', 'F', 'S'};
-      return std::string("Defl:") + kLevel[(item.FlagBits() >> 1) & 3];
-    }
-    case 9: return "Def64";
+    case 7: return "Token";
+    // Bits 1 and 2 say how hard the compressor tried (APPNOTE 4.4.4).
+    case 8: return std::string("Defl:") + kLevel[(item.FlagBits() >> 1) & 3];
+    case 9: return std::string("Def64") + kLevel[(item.FlagBits() >> 1) & 3];
     case 12: return "BZip2";
     case 14: return "LZMA";
-    case 93: return "Zstd";
-    case 95: return "XZ";
-    case 99: return "AES";
+    // Later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as unzip
+    // 6.0 lists them.
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "Unk:%03u", item.Method());
@@ -39,60 +163,67 @@ std::string MethodName(const TAbZipItem& item) {
   }
 }
 
-namespace {
-
-uint64_t Unsigned(int32_t size) { return static_cast<uint32_t>(size); }
-
-std::string FilesText(size_t count) {
-  return std::to_string(count) + (count == 1 ? " file" : " files");
+void PrintArchiveHeader(std::FILE* out, const std::string& archive_name,
+                        const std::string& comment) {
+  std::fprintf(out, "Archive:  %s\n", SafeName(archive_name).c_str());
+  if (comment.empty()) return;
+  // Line breaks in a comment are its own; other control characters are not.
+  std::string shown;
+  for (const char c : comment) {
+    if (c == '\n') {
+      shown += '\n';
+    } else if (c != '\r') {
+      shown += SafeName(std::string(1, c));
+    }
+  }
+  std::fprintf(out, "%s%s", shown.c_str(), shown.back() == '\n' ? "" : "\n");
 }
 
-// Compression ratio as unzip shows it: the part saved, in whole percent.
-int SavedPercent(uint64_t packed, uint64_t unpacked) {
-  if (unpacked == 0) return 0;
-  const double saved = 100.0 * (1.0 - static_cast<double>(packed) / static_cast<double>(unpacked));
-  return static_cast<int>(saved + (saved < 0 ? -0.5 : 0.5));
+// An item's own comment, on the line under it, as unzip lists it.
+static void PrintItemComment(std::FILE* out, const TAbZipItem& item) {
+  const std::string& comment = item.DirectoryHeader().FileComment;
+  if (!comment.empty()) std::fprintf(out, "%s\n", SafeName(comment).c_str());
 }
 
-}  // namespace
-
-void PrintList(std::FILE* out, const std::string& archive_name,
-               const std::vector<TAbZipItem*>& items) {
-  std::fprintf(out, "Archive:  %s\n", archive_name.c_str());
-  std::fprintf(out, "  Length      Date    Time    Name\n");
-  std::fprintf(out, "---------  ---------- -----   ----\n");
+void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet) {
+  if (quiet < 2) {
+    std::fprintf(out, "  Length      Date    Time    Name\n");
+    std::fprintf(out, "---------  ---------- -----   ----\n");
+  }
   uint64_t total = 0;
   for (const TAbZipItem* item : items) {
-    const uint64_t size = Unsigned(item->GetUnpackedSize());
+    const uint64_t size = UnpackedSize(*item);
     total += size;
-    std::fprintf(out, "%9" PRIu64 "  %s   %s\n", size,
-                 DosDateTimeText(item->GetDosDate(), item->GetDosTime()).c_str(),
-                 item->GetStoredName().c_str());
+    std::fprintf(out, "%9" PRIu64 "  %s   %s\n", size, DateTimeText(ItemTime(*item)).c_str(),
+                 SafeName(item->GetStoredName()).c_str());
+    if (quiet == 0) PrintItemComment(out, *item);
   }
+  if (quiet >= 2) return;
   std::fprintf(out, "---------                     -------\n");
   std::fprintf(out, "%9" PRIu64 "                     %s\n", total, FilesText(items.size()).c_str());
 }
 
-void PrintVerboseList(std::FILE* out, const std::string& archive_name,
-                      const std::vector<TAbZipItem*>& items) {
-  std::fprintf(out, "Archive:  %s\n", archive_name.c_str());
-  std::fprintf(out, " Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
-  std::fprintf(out, "--------  ------  ------- ---- ---------- ----- --------  ----\n");
+void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet) {
+  if (quiet < 2) {
+    std::fprintf(out, " Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
+    std::fprintf(out, "--------  ------  ------- ---- ---------- ----- --------  ----\n");
+  }
   uint64_t total = 0, total_packed = 0;
   for (const TAbZipItem* item : items) {
-    const uint64_t size = Unsigned(item->GetUnpackedSize());
-    const uint64_t packed = Unsigned(item->GetPackedSize());
+    const uint64_t size = UnpackedSize(*item);
+    const uint64_t packed = ListedPackedSize(*item);
     total += size;
     total_packed += packed;
-    std::fprintf(out, "%8" PRIu64 "  %-6s %8" PRIu64 " %3d%% %s %08x  %s%s\n", size,
-                 MethodName(*item).c_str(), packed, SavedPercent(packed, size),
-                 DosDateTimeText(item->GetDosDate(), item->GetDosTime()).c_str(),
-                 item->GetCrc32(), item->GetEncrypted() ? "*" : "",
-                 item->GetStoredName().c_str());
+    std::fprintf(out, "%8" PRIu64 "  %-7s%8" PRIu64 " %s%% %s %08x  %s\n", size,
+                 MethodName(*item).c_str(), packed, PercentText(SavedPermille(size, packed)).c_str(),
+                 DateTimeText(ItemTime(*item)).c_str(), item->GetCrc32(),
+                 SafeName(item->GetStoredName()).c_str());
+    if (quiet == 0) PrintItemComment(out, *item);
   }
+  if (quiet >= 2) return;
   std::fprintf(out, "--------          -------  ---                            -------\n");
-  std::fprintf(out, "%8" PRIu64 "         %8" PRIu64 " %3d%%                            %s\n",
-               total, total_packed, SavedPercent(total_packed, total),
+  std::fprintf(out, "%8" PRIu64 "         %8" PRIu64 " %s%%                            %s\n", total,
+               total_packed, PercentText(SavedPermille(total, total_packed)).c_str(),
                FilesText(items.size()).c_str());
 }
 

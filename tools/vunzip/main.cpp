@@ -1,16 +1,22 @@
 // vunzip: lists, tests and extracts ZIP archives with the engine the
 // installer unpacks itself with. Options and exit codes follow unzip.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "archive/base/archive.h"
+#include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
 #include "archive/base/temp_files.h"
 #include "archive/inflate/inflate_errors.h"
@@ -20,9 +26,13 @@
 #include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_extract.h"
 #include "platform/paths.h"
+#include "platform/sysutils.h"
+#include "tools/vunzip/damage.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
 #include "tools/vunzip/terminal.h"
+#include "tools/vunzip/wildcard.h"
+#include "tools/vunzip/zipinfo.h"
 
 namespace velmora::vunzip {
 namespace {
@@ -69,15 +79,25 @@ class Vunzip {
   int Extract();
   int Test();
   int Pipe();
+  int ZipInfo();
+  bool WantedByFreshen(const TAbZipItem& item) const;
+  void AnswerOverwrite(std::string& target, bool& confirm);
+  void StampArchive();
+  void PrintUnmatched(std::FILE* out);
+  std::string Comment() const;
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
   std::string ShownName(const TAbArchiveItem& item) const;
 
   Options options_;
+  // The archive's file as found (NAME.zip for NAME), shown on "Archive:".
+  std::string archive_path_;
   ProgressBar bar_;
   TAbUnZipper unzipper_;
   TAbZipArchive* archive_ = nullptr;
   std::vector<TAbZipItem*> selected_;
+  // Masks that matched no item, for unzip's "caution" lines.
+  std::vector<std::string> unmatched_;
   std::set<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;
   // Counts every failed item, so that a later failure with the same exit
@@ -91,11 +111,12 @@ class Vunzip {
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
   std::string current_name_;
+  const TAbZipItem* current_item_ = nullptr;
 };
 
 void Vunzip::Fail(const std::string& name, const std::string& message, int code) {
   bar_.Clear();
-  std::fprintf(stderr, "vunzip: %s: %s\n", name.c_str(), message.c_str());
+  std::fprintf(stderr, "vunzip: %s: %s\n", SafeName(name).c_str(), SafeName(message).c_str());
   exit_code_ = std::max(exit_code_, code);
   ++failures_;
 }
@@ -106,10 +127,10 @@ std::string Vunzip::ShownName(const TAbArchiveItem& item) const {
     const size_t slash = name.find_last_of("/\\");
     if (slash != std::string::npos) name = name.substr(slash + 1);
   }
-  if (options_.target_dir.empty()) return name;
+  if (options_.target_dir.empty()) return SafeName(name);
   std::string dir = options_.target_dir;
   if (dir.back() != '/') dir += '/';
-  return dir + name;
+  return SafeName(dir + name);
 }
 
 // Finds the archive as unzip does (also NAME.zip when NAME has no dot) and
@@ -123,11 +144,12 @@ bool Vunzip::OpenArchive() {
     if (!has_dot && std::filesystem::is_regular_file(host + ".zip", ec)) {
       host += ".zip";
     } else {
-      std::fprintf(stderr, "vunzip: cannot find or open %s\n", options_.archive.c_str());
+      std::fprintf(stderr, "vunzip: cannot find or open %s\n", SafeName(options_.archive).c_str());
       exit_code_ = kExitNotFound;
       return false;
     }
   }
+  archive_path_ = host;
   const std::string windows_name =
       WindowsPath(std::filesystem::absolute(host, ec).lexically_normal().string());
   try {
@@ -138,7 +160,8 @@ bool Vunzip::OpenArchive() {
     if (options_.password) unzipper_.SetPassword(*options_.password);
     unzipper_.SetFileName(windows_name);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vunzip: cannot read %s: %s\n", options_.archive.c_str(), e.what());
+    std::fprintf(stderr, "vunzip: cannot read %s: %s\n", SafeName(options_.archive).c_str(),
+                 e.what());
     exit_code_ = dynamic_cast<const EAbFileNotFound*>(&e) ? kExitNotFound : kExitSevere;
     return false;
   }
@@ -154,7 +177,7 @@ void Vunzip::SelectItems() {
     if (options_.junk_paths && IsFolderItem(*item)) continue;
     bool included = options_.include.empty();
     for (size_t m = 0; m < options_.include.size(); ++m) {
-      if (ItemMatchesMask(*item, options_.include[m])) {
+      if (WildcardMatch(options_.include[m], item->GetStoredName(), options_.case_blind)) {
         included = true;
         include_used[m] = true;
       }
@@ -162,14 +185,21 @@ void Vunzip::SelectItems() {
     if (!included) continue;
     const bool excluded =
         std::any_of(options_.exclude.begin(), options_.exclude.end(),
-                    [item](const std::string& mask) { return ItemMatchesMask(*item, mask); });
+                    [this, item](const std::string& mask) {
+                      return WildcardMatch(mask, item->GetStoredName(), options_.case_blind);
+                    });
     if (excluded) continue;
     selected_.push_back(item);
     selected_set_.insert(item);
   }
   for (size_t m = 0; m < options_.include.size(); ++m) {
     if (include_used[m]) continue;
-    std::fprintf(stderr, "caution: filename not matched:  %s\n", options_.include[m].c_str());
+    unmatched_.push_back(options_.include[m]);
+    exit_code_ = std::max(exit_code_, kExitNoMatch);
+  }
+  // Masks that matched only what -x then left out select nothing either.
+  const bool masks = !options_.include.empty() || !options_.exclude.empty();
+  if (selected_.empty() && masks && archive_->ItemCount() > 0) {
     exit_code_ = std::max(exit_code_, kExitNoMatch);
   }
 }
@@ -179,7 +209,7 @@ void Vunzip::HookEvents() {
     bar_.SetArchivePercent(progress);
   };
   unzipper_.OnArchiveItemProgress = [this](void*, TAbArchiveItem* item, uint8_t progress, bool&) {
-    bar_.SetItem(item ? item->GetStoredName() : std::string(), progress);
+    bar_.SetItem(item ? SafeName(item->GetStoredName()) : std::string(), progress);
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           TAbErrorClass, int32_t code) {
@@ -191,7 +221,7 @@ void Vunzip::HookEvents() {
     unzipper_.OnNeedPassword = [this](void*, std::string& password) {
       bar_.Clear();
       const auto answer =
-          AskPassword("[" + options_.archive + "] " + current_name_ + " password: ");
+          AskPassword("[" + SafeName(archive_path_) + "] " + SafeName(current_name_) + " password: ");
       password = answer.value_or("");
     };
   }
@@ -199,7 +229,15 @@ void Vunzip::HookEvents() {
 
 void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name) {
   current_name_ = item.GetStoredName();
+  current_item_ = &item;
   overwrite_declined_ = false;
+  // unzip says "creating:" only for a folder it made.
+  bool folder_existed = false;
+  if (IsFolderItem(item)) {
+    struct stat existing {};
+    const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
+    folder_existed = stat((dir + "/" + item.GetStoredName()).c_str(), &existing) == 0;
+  }
   in_driver_ = true;
   try {
     UnzipItemToFile(archive, item, name);
@@ -211,9 +249,103 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
   in_driver_ = false;
   if (overwrite_declined_ || options_.quiet > 0) return;
   bar_.Clear();
-  const char* verb = IsFolderItem(item) ? "   creating" : item.Method() == 0 ? " extracting"
-                                                                               : "  inflating";
-  std::printf("%s: %s\n", verb, ShownName(item).c_str());
+  if (IsFolderItem(item)) {
+    if (!folder_existed) std::printf("   creating: %s\n", ShownName(item).c_str());
+  } else {
+    // unzip pads the name to 22 columns and leaves two blanks behind it.
+    std::printf("%s: %-22s  \n", item.Method() == 0 ? " extracting" : "  inflating",
+                ShownName(item).c_str());
+  }
+}
+
+// -f and -u: an item is written only over an older file (-f), or also
+// where there is none (-u). Times compare to the second; an item's DOS time
+// is local time, as the file's is shown.
+bool Vunzip::WantedByFreshen(const TAbZipItem& item) const {
+  if (options_.freshen == Freshen::kAll || IsFolderItem(item)) return true;
+  std::string name = item.GetStoredName();
+  if (options_.junk_paths) {
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+  }
+  const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
+  struct stat existing {};
+  if (lstat((dir + "/" + name).c_str(), &existing) != 0) {
+    return options_.freshen == Freshen::kNewerOrMissing;
+  }
+  int64_t item_seconds = 0;
+  if (!ExtendedModTime(item, item_seconds)) {
+    std::tm t = ItemTime(item);
+    t.tm_isdst = -1;
+    item_seconds = static_cast<int64_t>(std::mktime(&t));
+  }
+  return item_seconds > static_cast<int64_t>(existing.st_mtime);
+}
+
+// unzip's question, asked on the terminal. Without one nobody can answer:
+// as unzip does at the end of its input, the answer is [N]one, said once,
+// and the run ends with a warning.
+void Vunzip::AnswerOverwrite(std::string& target, bool& confirm) {
+  confirm = false;
+  if (options_.overwrite == Overwrite::kAlways || overwrite_all_) {
+    confirm = true;
+    return;
+  }
+  if (options_.overwrite == Overwrite::kNever || overwrite_none_) {
+    overwrite_declined_ = true;
+    return;
+  }
+  bar_.Clear();
+  std::fflush(stdout);
+  const std::string shown = current_item_ ? ShownName(*current_item_) : SafeName(current_name_);
+  if (!TerminalAvailable() || isatty(STDIN_FILENO) != 1) {
+    std::fprintf(stderr,
+                 "replace %s? [y]es, [n]o, [A]ll, [N]one, [r]ename:  NULL\n"
+                 "(EOF or read error, treating as \"[N]one\" ...)\n",
+                 shown.c_str());
+    overwrite_none_ = true;
+    overwrite_declined_ = true;
+    exit_code_ = std::max(exit_code_, kExitWarning);
+    return;
+  }
+  for (;;) {
+    const OverwriteQuestion answer = AskOverwrite(shown);
+    switch (answer.answer) {
+      case OverwriteAnswer::kYes: confirm = true; return;
+      case OverwriteAnswer::kAll: confirm = overwrite_all_ = true; return;
+      case OverwriteAnswer::kNo: overwrite_declined_ = true; return;
+      case OverwriteAnswer::kNone:
+        overwrite_none_ = overwrite_declined_ = true;
+        return;
+      case OverwriteAnswer::kRename: {
+        // A new name for this item, inside the target folder like every
+        // name: no absolute path, no ".." part.
+        const std::string& name = answer.new_name;
+        const bool safe = !name.empty() && name[0] != '/' && name.find('\\') == std::string::npos &&
+                          ("/" + name + "/").find("/../") == std::string::npos;
+        if (!safe) {
+          std::fprintf(stderr, "vunzip: %s: not a name inside the target folder\n",
+                       SafeName(name).c_str());
+          continue;
+        }
+        std::string windows = name;
+        std::replace(windows.begin(), windows.end(), '/', '\\');
+        std::string base = archive_->BaseDirectory();
+        if (!base.empty() && base.back() != '\\') base += '\\';
+        target = base + windows;
+        if (FileExists(target)) continue;  // asked again about the new name
+        const size_t folder_end = target.find_last_of('\\');
+        try {
+          if (folder_end > base.size()) ForceDirectoryTree(target.substr(0, folder_end));
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "vunzip: %s: %s\n", SafeName(name).c_str(), e.what());
+          continue;
+        }
+        confirm = true;
+        return;
+      }
+    }
+  }
 }
 
 int Vunzip::Extract() {
@@ -237,37 +369,15 @@ int Vunzip::Extract() {
   }
   unzipper_.OnConfirmProcessItem = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           bool& confirm) {
-    confirm = selected_set_.count(item) != 0;
+    confirm = selected_set_.count(item) != 0 &&
+              WantedByFreshen(*static_cast<const TAbZipItem*>(item));
   };
-  unzipper_.OnConfirmOverwrite = [this](std::string&, bool& confirm) {
-    switch (options_.overwrite) {
-      case Overwrite::kAlways: confirm = true; break;
-      case Overwrite::kNever: confirm = false; break;
-      case Overwrite::kAsk:
-        if (overwrite_all_ || !TerminalAvailable() || isatty(STDIN_FILENO) != 1) {
-          confirm = !overwrite_none_;
-          break;
-        }
-        if (overwrite_none_) {
-          confirm = false;
-          break;
-        }
-        bar_.Clear();
-        switch (AskOverwrite(current_name_)) {
-          case OverwriteAnswer::kYes: confirm = true; break;
-          case OverwriteAnswer::kNo: confirm = false; break;
-          case OverwriteAnswer::kAll: confirm = overwrite_all_ = true; break;
-          case OverwriteAnswer::kNone: confirm = false; overwrite_none_ = true; break;
-        }
-        break;
-    }
-    if (!confirm) overwrite_declined_ = true;
+  unzipper_.OnConfirmOverwrite = [this](std::string& target, bool& confirm) {
+    AnswerOverwrite(target, confirm);
   };
   // Overwriting without a question needs no handler, and without one the
   // engine does not look up every target before it writes it.
-  const bool asks = options_.overwrite == Overwrite::kNever ||
-                    (options_.overwrite == Overwrite::kAsk && TerminalAvailable() &&
-                     isatty(STDIN_FILENO) == 1);
+  const bool asks = options_.overwrite != Overwrite::kAlways;
   if (!asks) archive_->OnConfirmOverwrite = nullptr;
   archive_->ExtractFileCallback = [this](TAbZipArchive& archive, TAbZipItem& item,
                                          const std::string& name) {
@@ -285,9 +395,31 @@ int Vunzip::Extract() {
   return exit_code_;
 }
 
+// The listings say nothing about a mask that matched nothing (their exit
+// code does); test mode says it among its lines, the others on stderr.
+void Vunzip::PrintUnmatched(std::FILE* out) {
+  bar_.Clear();
+  std::fflush(stdout);
+  for (const std::string& mask : unmatched_) {
+    std::fprintf(out, "caution: filename not matched:  %s\n", SafeName(mask).c_str());
+  }
+}
+
+std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileComment; }
+
 int Vunzip::Test() {
+  if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::ifstream raw(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
+    if (const auto damage = LocalExtraFieldDamage(raw, *item)) {
+      // unzip's words, on its line, and the item is not decompressed.
+      bar_.Clear();
+      std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());
+      exit_code_ = std::max(exit_code_, kExitArchiveError);
+      ++failures_;
+      continue;
+    }
     const int failures_before = failures_;
     TAbBitBucketStream bucket;
     archive_->ActiveItem = item;
@@ -300,29 +432,43 @@ int Vunzip::Test() {
     in_driver_ = false;
     if (failures_ == failures_before && options_.quiet == 0) {
       bar_.Clear();
-      std::printf("    testing: %-40s OK\n", item->GetStoredName().c_str());
+      std::printf("    testing: %-22s   OK\n", SafeName(item->GetStoredName()).c_str());
     }
     if (exit_code_ == kExitAborted) break;
   }
-  bar_.Clear();
+  PrintUnmatched(stdout);
   if (options_.quiet < 2) {
-    if (exit_code_ <= kExitWarning) {
-      std::printf("No errors detected in compressed data of %s.\n", options_.archive.c_str());
+    const std::string name = SafeName(archive_path_);
+    if (selected_.empty() && unmatched_.empty()) {
+      std::printf("Caution:  zero files tested in %s.\n", name.c_str());
+    } else if (exit_code_ <= kExitWarning && !options_.include.empty()) {
+      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(),
+                  selected_.size(), selected_.size() == 1 ? "" : "s");
+    } else if (exit_code_ <= kExitWarning) {
+      std::printf("No errors detected in compressed data of %s.\n", name.c_str());
     } else {
-      std::printf("At least one error was detected in %s.\n", options_.archive.c_str());
+      std::printf("At least one error was detected in %s.\n", name.c_str());
     }
   }
   return exit_code_;
 }
 
 // Each item goes through a temporary file first: the legacy expanders seek
-// in their output, which a pipe cannot do.
+// in their output, which a pipe cannot do. With -c each item is announced,
+// as unzip does on the screen.
 int Vunzip::Pipe() {
+  if (options_.pipe_with_names && options_.quiet == 0) {
+    PrintArchiveHeader(stdout, archive_path_, Comment());
+  }
   std::fflush(stdout);
   for (TAbZipItem* item : selected_) {
     if (IsFolderItem(*item)) continue;
     current_name_ = item->GetStoredName();
     archive_->ActiveItem = item;
+    if (options_.pipe_with_names && options_.quiet == 0) {
+      std::printf("%s: %-22s  \n", item->Method() == 0 ? " extracting" : "  inflating",
+                  SafeName(item->GetStoredName()).c_str());
+    }
     in_driver_ = true;
     try {
       TAbTempFileStream temp(true);
@@ -339,32 +485,107 @@ int Vunzip::Pipe() {
       Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
+    if (options_.pipe_with_names && options_.quiet == 0) std::fputc('\n', stdout);
   }
   std::fflush(stdout);
   return exit_code_;
 }
 
+int Vunzip::ZipInfo() {
+  ZipInfoArchive shown;
+  shown.name = archive_path_;
+  struct stat file {};
+  if (stat(archive_path_.c_str(), &file) == 0) shown.file_size = static_cast<uint64_t>(file.st_size);
+  shown.entry_count = archive_->ItemCount();
+  shown.comment = Comment();
+  if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
+    const auto& end = archive_->EndRecord();
+    PrintZipInfoVerbose(stdout, shown, selected_, end.DirectorySize, end.DirectoryOffset);
+  } else {
+    PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
+  }
+  std::fflush(stdout);
+  return exit_code_;
+}
+
+// -T: the archive takes the time of its newest item, as unzip sets it.
+void Vunzip::StampArchive() {
+  int64_t newest = 0;
+  bool any = false;
+  for (int i = 0; i < archive_->ItemCount(); ++i) {
+    const TAbZipItem& item = *archive_->ZipItems(i);
+    int64_t seconds = 0;
+    if (!ExtendedModTime(item, seconds)) {
+      std::tm t = ItemTime(item);
+      t.tm_isdst = -1;
+      seconds = static_cast<int64_t>(std::mktime(&t));
+    }
+    if (!any || seconds > newest) newest = seconds;
+    any = true;
+  }
+  if (!any) return;
+  timespec times[2] = {};
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(newest);
+  if (utimensat(AT_FDCWD, archive_path_.c_str(), times, 0) != 0) {
+    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
+    exit_code_ = std::max(exit_code_, kExitWarning);
+  }
+}
+
 int Vunzip::Run() {
   if (!OpenArchive()) return exit_code_;
-  if (options_.mode == Mode::kList || options_.mode == Mode::kVerboseList) {
-    SelectItems();
-    if (options_.mode == Mode::kList) {
-      PrintList(stdout, options_.archive, selected_);
-    } else {
-      PrintVerboseList(stdout, options_.archive, selected_);
-    }
-    return exit_code_;
-  }
   SelectItems();
+  switch (options_.mode) {
+    case Mode::kZipInfo:
+      PrintUnmatched(stderr);
+      return ZipInfo();
+    case Mode::kList:
+    case Mode::kVerboseList:
+      if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+      if (options_.mode == Mode::kList) {
+        PrintList(stdout, selected_, options_.quiet);
+      } else {
+        PrintVerboseList(stdout, selected_, options_.quiet);
+      }
+      std::fflush(stdout);
+      return exit_code_;
+    case Mode::kComment:
+      PrintArchiveHeader(stdout, archive_path_, Comment());
+      return exit_code_;
+    default:
+      break;
+  }
+  if (options_.stamp_archive && options_.mode == Mode::kExtract) StampArchive();
+  if (options_.mode == Mode::kTest) {
+    HookEvents();
+    return Test();
+  }
+  if (options_.mode == Mode::kExtract && options_.quiet == 0) {
+    PrintArchiveHeader(stdout, archive_path_, Comment());
+  }
+  PrintUnmatched(stderr);
   if (selected_.empty()) {
     if (options_.include.empty()) return exit_code_;  // an empty archive
     return std::max(exit_code_, kExitNoMatch);
   }
   HookEvents();
-  if (options_.mode == Mode::kTest) return Test();
   if (options_.mode == Mode::kPipe) return Pipe();
-  if (options_.quiet == 0) std::printf("Archive:  %s\n", options_.archive.c_str());
   return Extract();
+}
+
+// -M: standard output through $PAGER (more when unset), when it is a
+// terminal; piped output is left alone, as a pager there helps nobody.
+std::FILE* StartPager() {
+  if (isatty(STDOUT_FILENO) != 1) return nullptr;
+  const char* pager = std::getenv("PAGER");
+  std::FILE* pipe = popen(pager && *pager ? pager : "more", "w");
+  if (pipe == nullptr) return nullptr;
+  std::fflush(stdout);
+  if (dup2(fileno(pipe), STDOUT_FILENO) < 0) {
+    pclose(pipe);
+    return nullptr;
+  }
+  return pipe;
 }
 
 }  // namespace
@@ -373,9 +594,23 @@ int Vunzip::Run() {
 int main(int argc, char** argv) {
   using namespace velmora::vunzip;
   std::vector<std::string> args(argv + 1, argv + argc);
-  ParseResult parsed = ParseCommandLine(args);
+  // Started as vzipinfo (a link), or asked with -Z first: zipinfo mode,
+  // whose default options come from ZIPINFO, unzip's from UNZIP.
+  const std::string program = std::filesystem::path(argc > 0 ? argv[0] : "").filename().string();
+  const bool zipinfo = program.find("zipinfo") != std::string::npos;
+  const bool zipinfo_first = !args.empty() && args[0].rfind("-Z", 0) == 0;
+  const char* defaults = nullptr;
+  for (const char* name : (zipinfo || zipinfo_first) ? std::vector<const char*>{"ZIPINFO", "ZIPINFOOPT"}
+                                                      : std::vector<const char*>{"UNZIP", "UNZIPOPT"}) {
+    if ((defaults = std::getenv(name)) != nullptr) break;
+  }
+  ParseResult parsed = ParseCommandLine(args, zipinfo, defaults ? defaults : "");
   if (parsed.options.mode == Mode::kHelp) {
     std::fputs(HelpText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (parsed.options.mode == Mode::kZipInfoHelp) {
+    std::fputs(ZipInfoHelpText().c_str(), stdout);
     return kExitOk;
   }
   if (parsed.options.mode == Mode::kVersion) {
@@ -387,11 +622,21 @@ int main(int argc, char** argv) {
                  parsed.error.c_str());
     return kExitBadOptions;
   }
+  for (const std::string& note : parsed.options.notes) {
+    std::fprintf(stderr, "vunzip: note: %s\n", note.c_str());
+  }
+  std::FILE* pager = parsed.options.pager ? StartPager() : nullptr;
+  int code = kExitSevere;
   try {
     Vunzip run(std::move(parsed.options));
-    return run.Run();
+    code = run.Run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
-    return kExitSevere;
   }
+  if (pager != nullptr) {
+    std::fflush(stdout);
+    close(STDOUT_FILENO);
+    pclose(pager);
+  }
+  return code;
 }

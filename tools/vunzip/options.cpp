@@ -1,56 +1,132 @@
 #include "tools/vunzip/options.h"
 
+#include <algorithm>
+
 namespace velmora::vunzip {
 
 namespace {
 
-// Sets the mode once; unzip refuses two of -l, -v, -t, -p together too.
-bool SetMode(Options& options, Mode mode, std::string& error) {
+// What each accepted-but-inert option says, so that a script that passes
+// it runs on and its user learns why nothing changed.
+constexpr const char* kNoteUnsafeNames =
+    "-: and -^ are not honoured: names with \"..\" parts, absolute names and control "
+    "characters are always refused or shown safely here";
+constexpr const char* kNoteText =
+    "-a: no text conversion is done; files are written exactly as stored";
+constexpr const char* kNoteOwner =
+    "-X: owners are not restored; extracted files belong to the user running vunzip";
+constexpr const char* kNoteSetuid =
+    "-K: set-user-id, set-group-id and sticky bits are never restored";
+constexpr const char* kNoteTimes =
+    "-D: times are always restored from the archive";
+constexpr const char* kNoteCharset =
+    "-I/-O: names are read as the archive marks them (UTF-8 flag, else the DOS code page)";
+constexpr const char* kNoteUnicode =
+    "-U: names are always shown as UTF-8, with control characters as ^X";
+constexpr const char* kNoteVms = "-V: VMS version numbers do not apply on this system";
+constexpr const char* kNoteLowercase =
+    "-L: names are written as stored, in their own case";
+
+void AddNote(Options& options, const char* note) {
+  if (std::find(options.notes.begin(), options.notes.end(), note) == options.notes.end()) {
+    options.notes.push_back(note);
+  }
+}
+
+// Sets the mode once; unzip refuses two of -l, -v, -t, -p, -c, -z together.
+bool SetMode(Options& options, Mode mode, bool negative, std::string& error) {
+  if (negative) {
+    if (options.mode == mode) options.mode = Mode::kExtract;
+    return true;
+  }
   if (options.mode != Mode::kExtract && options.mode != mode) {
-    error = "only one of -l, -v, -t and -p may be given";
+    error = "only one of -l, -v, -t, -p, -c and -z may be given";
     return false;
   }
   options.mode = mode;
   return true;
 }
 
-// One cluster of single-letter options ("-qo", "-d" DIR, "-P" PW, "-dDIR").
-// Returns false with error set on a bad option.
-bool ParseCluster(const std::vector<std::string>& args, size_t& i, Options& options,
-                  bool& in_exclude, std::string& error) {
+// The value of -d, -P, -I or -O: the rest of the cluster or the next
+// argument.
+bool TakeValue(const std::vector<std::string>& args, size_t& i, size_t k, char letter,
+               std::string& value, std::string& error) {
   const std::string& arg = args[i];
+  if (k + 1 < arg.size()) {
+    value = arg.substr(k + 1);
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  } else {
+    error = std::string("option -") + letter + " needs a value";
+    return false;
+  }
+  return true;
+}
+
+struct ClusterState {
+  bool in_exclude = false;
+  bool zipinfo = false;
+};
+
+// One cluster of unzip's single-letter options. Returns false with error
+// set on a bad option.
+bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options& options,
+                       ClusterState& state, std::string& error) {
+  const std::string& arg = args[i];
+  bool negative = false;
   for (size_t k = 1; k < arg.size(); ++k) {
     const char letter = arg[k];
     switch (letter) {
-      case 'l': if (!SetMode(options, Mode::kList, error)) return false; break;
-      case 'v': if (!SetMode(options, Mode::kVerboseList, error)) return false; break;
-      case 't': if (!SetMode(options, Mode::kTest, error)) return false; break;
-      case 'p': if (!SetMode(options, Mode::kPipe, error)) return false; break;
-      case 'j': options.junk_paths = true; break;
-      case 'o': options.overwrite = Overwrite::kAlways; break;
-      case 'n': options.overwrite = Overwrite::kNever; break;
-      case 'q': ++options.quiet; break;
-      case 'x': in_exclude = true; break;
+      case '-': negative = true; break;
+      case 'l': if (!SetMode(options, Mode::kList, negative, error)) return false; break;
+      case 'v': if (!SetMode(options, Mode::kVerboseList, negative, error)) return false; break;
+      case 't': if (!SetMode(options, Mode::kTest, negative, error)) return false; break;
+      case 'p': if (!SetMode(options, Mode::kPipe, negative, error)) return false; break;
+      case 'c':
+        if (!SetMode(options, Mode::kPipe, negative, error)) return false;
+        options.pipe_with_names = !negative;
+        break;
+      case 'z': options.comment_only = !negative; break;
+      case 'f': options.freshen = negative ? Freshen::kAll : Freshen::kExistingOnly; break;
+      case 'u': options.freshen = negative ? Freshen::kAll : Freshen::kNewerOrMissing; break;
+      case 'j': options.junk_paths = !negative; break;
+      case 'o':
+        options.overwrite = negative ? Overwrite::kAsk : Overwrite::kAlways;
+        break;
+      case 'n':
+        options.overwrite = negative ? Overwrite::kAsk : Overwrite::kNever;
+        break;
+      case 'q': options.quiet = negative ? std::max(0, options.quiet - 1) : options.quiet + 1; break;
+      case 'C': options.case_blind = !negative; break;
+      case 'T': options.stamp_archive = !negative; break;
+      case 'x': state.in_exclude = !negative; break;
       case 'h': options.mode = Mode::kHelp; break;
-      case 'd':
-      case 'P': {
+      case 'b': break;  // binary: every file is written as stored anyway
+      case 'M': options.pager = !negative; break;
+      case 'a': if (!negative) AddNote(options, kNoteText); break;
+      case 'X': if (!negative) AddNote(options, kNoteOwner); break;
+      case 'K': if (!negative) AddNote(options, kNoteSetuid); break;
+      case 'D': if (!negative) AddNote(options, kNoteTimes); break;
+      case ':': case '^': if (!negative) AddNote(options, kNoteUnsafeNames); break;
+      case 'U': if (!negative) AddNote(options, kNoteUnicode); break;
+      case 'V': if (!negative) AddNote(options, kNoteVms); break;
+      case 'L': if (!negative) AddNote(options, kNoteLowercase); break;
+      case 'Z':
+        error = "-Z must be first option for ZipInfo mode (check UNZIP variable?)";
+        return false;
+      case 'd': case 'P': case 'I': case 'O': {
         std::string value;
-        if (k + 1 < arg.size()) {
-          value = arg.substr(k + 1);
-        } else if (i + 1 < args.size()) {
-          value = args[++i];
-        } else {
-          error = std::string("option -") + letter + " needs a value";
-          return false;
-        }
+        if (!TakeValue(args, i, k, letter, value, error)) return false;
         if (letter == 'd') {
           if (value.empty()) {
             error = "option -d needs a folder";
             return false;
           }
           options.target_dir = value;
-        } else {
+        } else if (letter == 'P') {
           options.password = value;
+        } else {
+          AddNote(options, kNoteCharset);
         }
         return true;
       }
@@ -62,82 +138,175 @@ bool ParseCluster(const std::vector<std::string>& args, size_t& i, Options& opti
   return true;
 }
 
+void SetFormat(ZipInfoOptions& zi, ZipInfoFormat format) {
+  zi.format = format;
+  zi.explicit_format = true;
+}
+
+// One cluster of zipinfo's options.
+bool ParseZipInfoCluster(const std::string& arg, Options& options, ClusterState& state,
+                         std::string& error) {
+  ZipInfoOptions& zi = options.zipinfo;
+  bool negative = false;
+  for (size_t k = 1; k < arg.size(); ++k) {
+    switch (arg[k]) {
+      case '-': negative = true; break;
+      case '1': SetFormat(zi, ZipInfoFormat::kNamesOnly); break;
+      case '2': SetFormat(zi, ZipInfoFormat::kNames); break;
+      case 's': SetFormat(zi, ZipInfoFormat::kShort); break;
+      case 'm': SetFormat(zi, ZipInfoFormat::kMedium); break;
+      case 'l': SetFormat(zi, ZipInfoFormat::kLong); break;
+      case 'v': SetFormat(zi, ZipInfoFormat::kVerbose); break;
+      case 'h': zi.header = !negative; break;
+      case 't': zi.totals = !negative; break;
+      case 'T': zi.decimal_times = !negative; break;
+      case 'z': zi.comment = !negative; break;
+      case 'C': options.case_blind = !negative; break;
+      case 'x': state.in_exclude = !negative; break;
+      case 'M': case 'U': case 'W': break;
+      case 'Z': break;  // "-Z" itself
+      default:
+        error = std::string("unknown option -") + arg[k];
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+std::vector<std::string> SplitDefaults(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& given, bool zipinfo_mode,
+                             const std::string& defaults) {
   ParseResult result;
   Options& options = result.options;
-  bool in_exclude = false;
+  ClusterState state;
+  state.zipinfo = zipinfo_mode;
+  std::vector<std::string> args = given;
+  // "-Z" opens zipinfo mode only as the first option; its cluster may go
+  // on with zipinfo's letters ("-Z1", "-Zl").
+  if (!state.zipinfo && !args.empty() && args[0].rfind("-Z", 0) == 0) {
+    state.zipinfo = true;
+    args[0] = args[0].size() > 2 ? "-" + args[0].substr(2) : std::string();
+    if (args[0].empty()) args.erase(args.begin());
+  }
+  if (state.zipinfo) options.mode = Mode::kZipInfo;
+  std::vector<std::string> words = SplitDefaults(defaults);
+  const size_t defaults_end = words.size();
+  words.insert(words.end(), args.begin(), args.end());
   bool options_done = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!options_done && (arg == "--help" || arg == "-h")) {
-      options.mode = Mode::kHelp;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& arg = words[i];
+    const bool is_default = i < defaults_end;
+    if (!options_done && arg == "--help") {
+      options.mode = state.zipinfo ? Mode::kZipInfoHelp : Mode::kHelp;
       return result;
     }
     if (!options_done && arg == "--version") {
       options.mode = Mode::kVersion;
       return result;
     }
-    if (!options_done && arg == "--") {
+    if (!options_done && !is_default && arg == "--") {
       options_done = true;
       continue;
     }
     if (!options_done && arg.size() > 1 && arg[0] == '-') {
-      if (arg[1] == '-') {
-        result.error = "unknown option " + arg;
-        return result;
-      }
-      if (!ParseCluster(args, i, options, in_exclude, result.error)) return result;
+      const bool ok = state.zipinfo
+                          ? ParseZipInfoCluster(arg, options, state, result.error)
+                          : ParseUnzipCluster(words, i, options, state, result.error);
+      if (!ok) return result;
+      if (options.mode == Mode::kHelp) return result;
       continue;
     }
+    if (is_default) continue;  // only options count in the defaults
     if (options.archive.empty()) {
       options.archive = arg;
-    } else if (in_exclude) {
+    } else if (state.in_exclude) {
       options.exclude.push_back(arg);
     } else {
       options.include.push_back(arg);
     }
   }
-  if (options.archive.empty()) result.error = "no archive named";
+  if (options.archive.empty()) {
+    // "unzip -v" alone shows the version, "unzip -Z" alone zipinfo's usage.
+    if (options.mode == Mode::kVerboseList) {
+      options.mode = Mode::kVersion;
+    } else if (options.mode == Mode::kZipInfo) {
+      options.mode = Mode::kZipInfoHelp;
+    } else {
+      result.error = "no archive named";
+    }
+  }
+  if (options.comment_only && options.mode == Mode::kExtract) options.mode = Mode::kComment;
   return result;
 }
 
 std::string HelpText() {
-  return R"(Usage: vunzip [-l|-v|-t|-p] [-d DIR] [-j] [-o|-n] [-P PASSWORD] [-q]
-              ARCHIVE [NAME-MASK ...] [-x EXCLUDE-MASK ...]
+  return R"(Usage: vunzip [-Z] [-opts[modifiers]] ARCHIVE[.zip] [NAME-MASK ...] [-x EXCLUDE-MASK ...] [-d DIR]
 
 Extracts, lists or tests the items of a ZIP archive (also one appended to a
-program). With no NAME-MASK every item is selected. Masks use * and ?,
-compared without regard to case; a mask without a folder part matches the
-name in any folder.
+program), taking unzip's options. With no NAME-MASK every item is selected.
+Masks use *, ? and [...] classes ([!...] or [^...] negated), compared with
+case unless -C; a mask matches the whole stored name. -Z => zipinfo mode
+("vunzip -Z" for its usage).
 
-Modes (default: extract):
-  -l             list the items: size, date, time, name
-  -v             list verbosely: method, sizes, ratio, CRC-32 as well
-  -t             test the items: decompress and check their CRC-32
-  -p             write the items' data to standard output, nothing else
+  -p  extract files to pipe, no messages     -l  list files (short format)
+  -f  freshen existing files, create none    -t  test compressed archive data
+  -u  update files, create if necessary      -z  display archive comment only
+  -v  list verbosely/show version info       -T  timestamp archive to latest
+  -x  exclude files that follow (in xlist)   -d  extract files into exdir
+  -c  extract files to the screen, with their names
+modifiers:
+  -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
+  -o  overwrite files WITHOUT prompting      -P  password of encrypted items
+  -j  junk paths (do not make directories)   -C  match filenames case-insensitively
+  -h, --help  show this text                 --version  show the engine's version
+accepted, with a note saying why they change nothing here:
+  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -X -: -^
 
-Options:
-  -d DIR         extract into DIR (made when missing) instead of the current folder
-  -j             junk paths: write every item flat into the target folder
-  -o             overwrite existing files without asking
-  -n             never overwrite existing files
-  -P PASSWORD    password of encrypted items (asked on the terminal when needed
-                 and not given)
-  -q             quieter: no per-item lines (-qq: only errors)
-  -x MASK ...    leave out the items matching these masks
-  -h, --help     show this text
-  --version      show the engine's version
-
-Stored folders are restored below the target folder; a name that would land
-outside it (an absolute name, a drive, a ".." part) is refused.
+Options may be clustered (-qo), turned off with a minus (-q-o), given
+after the archive name, and preset in the UNZIP variable; "--" ends them.
+A name that would land outside the target folder (an absolute name, a
+drive, a ".." part) is refused.
 
 Exit status (as unzip):
   0 success             1 warnings (items skipped)      2 error in the archive
   3 severe error        9 archive not found             10 bad options
   11 no matching names  80 aborted                      81 unsupported method
   82 wrong password
+)";
+}
+
+std::string ZipInfoHelpText() {
+  return R"(Usage: vzipinfo [-12smlvChMtTz] ARCHIVE[.zip] [NAME-MASK ...] [-x EXCLUDE-MASK ...]
+   or: vunzip -Z [-12smlvChMtTz] ARCHIVE[.zip] [NAME-MASK ...] [-x EXCLUDE-MASK ...]
+
+Lists name, date/time, attributes, size and method of the items of a ZIP
+archive, as zipinfo does.
+
+main listing-format options:             -s  short Unix "ls -l" format (def.)
+  -1  filenames ONLY, one per line       -m  medium Unix "ls -l" format
+  -2  just filenames but allow -h/-t/-z  -l  long Unix "ls -l" format
+                                         -v  verbose, multi-page format
+miscellaneous options:
+  -h  print header line       -t  print totals for listed files or for all
+  -z  print zipfile comment   -T  print file times in sortable decimal format
+  -C  be case-insensitive     -M  accepted; output is not paged
+  -x  exclude filenames that follow from listing
 )";
 }
 

@@ -1,6 +1,9 @@
-// The command line of vunzip, shaped after Info-ZIP unzip so its users feel
-// at home: vunzip [-l|-v|-t|-p] [-d DIR] [-j] [-o|-n] [-P PASSWORD] [-q]
-// ARCHIVE [NAME-MASK ...] [-x EXCLUDE-MASK ...].
+// The command line of vunzip, read as unzip reads its own so that scripts
+// written for unzip run unchanged: clustered flags ("-qo"), a "-" inside a
+// cluster turning the next letters off ("-q-o"), options after the archive
+// name, default options from the UNZIP variable (VZIPINFO/ZIPINFO in
+// zipinfo mode), "--" ending the options, and every option of unzip 6.0's
+// usage screen accepted; one that cannot apply here says why.
 #pragma once
 
 #include <optional>
@@ -9,17 +12,48 @@
 
 namespace velmora::vunzip {
 
-enum class Mode { kExtract, kList, kVerboseList, kTest, kPipe, kHelp, kVersion };
+enum class Mode {
+  kExtract, kList, kVerboseList, kTest, kPipe, kComment, kZipInfo, kHelp, kVersion,
+  kZipInfoHelp
+};
 
 enum class Overwrite { kAsk, kAlways, kNever };
+
+// -f writes only files that exist and are older; -u also new ones.
+enum class Freshen { kAll, kExistingOnly, kNewerOrMissing };
+
+// zipinfo's listing formats: -1 -2 -s -m -l -v.
+enum class ZipInfoFormat { kNamesOnly, kNames, kShort, kMedium, kLong, kVerbose };
+
+struct ZipInfoOptions {
+  ZipInfoFormat format = ZipInfoFormat::kShort;
+  bool explicit_format = false;  // one of -1 -2 -s -m -l -v was given
+  // Header and totals lines: shown by default only in the ls-like formats;
+  // -h and -t ask for them in -1/-2 too.
+  std::optional<bool> header;
+  std::optional<bool> totals;
+  bool decimal_times = false;  // -T: yyyymmdd.hhmmss
+  bool comment = false;        // -z
+};
 
 struct Options {
   Mode mode = Mode::kExtract;
   std::string target_dir;  // host path; empty means the current folder
   bool junk_paths = false;
   Overwrite overwrite = Overwrite::kAsk;
-  std::optional<std::string> password;
+  Freshen freshen = Freshen::kAll;
+  bool case_blind = false;     // -C: masks ignore case
+  bool lowercase = false;      // -L: names from upper-case-only systems lowered
+  bool pipe_with_names = false;  // -c: -p with an "extracting:" line per item
+  bool comment_only = false;   // -z
+  bool stamp_archive = false;  // -T
+  bool pager = false;          // -M: through $PAGER (more) on a terminal
   int quiet = 0;  // -q once: no per-item lines; -qq: nothing but errors
+  std::optional<std::string> password;
+  ZipInfoOptions zipinfo;
+  // Accepted options that do nothing here, each with the reason, printed
+  // once as a note before the work starts.
+  std::vector<std::string> notes;
   std::string archive;
   std::vector<std::string> include;
   std::vector<std::string> exclude;
@@ -30,9 +64,17 @@ struct ParseResult {
   std::string error;  // empty when the line was good
 };
 
-ParseResult ParseCommandLine(const std::vector<std::string>& args);
+// Reads default options first (the text of UNZIP or ZIPINFO, split at
+// blanks), then the command line. zipinfo_mode is true when the program
+// was started as vzipinfo.
+ParseResult ParseCommandLine(const std::vector<std::string>& args, bool zipinfo_mode = false,
+                             const std::string& defaults = std::string());
 
-// The text of --help.
+// Splits an environment variable's text into arguments at blanks.
+std::vector<std::string> SplitDefaults(const std::string& text);
+
+// The text of --help, and of -Z alone.
 std::string HelpText();
+std::string ZipInfoHelpText();
 
 }  // namespace velmora::vunzip

@@ -57,17 +57,31 @@ std::optional<std::string> AskPassword(const std::string& prompt) {
   return ReadTerminalLine(prompt, false);
 }
 
-OverwriteAnswer AskOverwrite(const std::string& name) {
+OverwriteQuestion AskOverwrite(const std::string& shown_name) {
+  OverwriteQuestion result;
   for (;;) {
-    const auto answer =
-        ReadTerminalLine("replace " + name + "? [y]es, [n]o, [A]ll, [N]one: ", true);
-    if (!answer || answer->empty()) return OverwriteAnswer::kNo;
+    const auto answer = ReadTerminalLine(
+        "replace " + shown_name + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", true);
+    if (!answer) {
+      std::fprintf(stderr, "(EOF or read error, treating as \"[N]one\" ...)\n");
+      result.answer = OverwriteAnswer::kNone;
+      return result;
+    }
+    if (answer->empty()) continue;
     switch ((*answer)[0]) {
-      case 'y': case 'Y': return OverwriteAnswer::kYes;
-      case 'n': return OverwriteAnswer::kNo;
-      case 'A': return OverwriteAnswer::kAll;
-      case 'N': return OverwriteAnswer::kNone;
-      default: break;
+      case 'y': case 'Y': result.answer = OverwriteAnswer::kYes; return result;
+      case 'n': result.answer = OverwriteAnswer::kNo; return result;
+      case 'A': result.answer = OverwriteAnswer::kAll; return result;
+      case 'N': result.answer = OverwriteAnswer::kNone; return result;
+      case 'r': case 'R': {
+        const auto name = ReadTerminalLine("new name: ", true);
+        if (!name || name->empty()) continue;
+        result.answer = OverwriteAnswer::kRename;
+        result.new_name = *name;
+        return result;
+      }
+      default:
+        break;
     }
   }
 }

@@ -17,10 +17,15 @@ bool TerminalAvailable();
 std::optional<std::string> AskPassword(const std::string& prompt);
 
 // The answer to an overwrite question.
-enum class OverwriteAnswer { kYes, kNo, kAll, kNone };
-// Asks "replace NAME? [y]es, [n]o, [A]ll, [N]one, [r]ename: "; end of input
-// is no.
-OverwriteAnswer AskOverwrite(const std::string& name);
+enum class OverwriteAnswer { kYes, kNo, kAll, kNone, kRename };
+struct OverwriteQuestion {
+  OverwriteAnswer answer = OverwriteAnswer::kNone;
+  std::string new_name;  // with kRename
+};
+// Asks unzip's "replace NAME? [y]es, [n]o, [A]ll, [N]one, [r]ename: " on
+// the terminal, and "new name: " after r; an answer it does not know is
+// asked again, and the end of input is [N]one, as unzip takes it.
+OverwriteQuestion AskOverwrite(const std::string& shown_name);
 
 // A one-line bar on standard error, drawn only when standard error is a
 // terminal and the work has lasted half a second, at most ten times a

@@ -1,0 +1,66 @@
+// vunzip's readers of what it is given: the command line (options and
+// masks), unzip's wildcards against a name, an item's extra field (the
+// extended timestamp, the entry walk of test mode), the ratio arithmetic
+// of the listings and the safe form of a name.
+//
+// Input: NUL-separated fields. The first two are a mask and a name; the
+// third an extra-field block; all of them together also form a command
+// line. The first 16 bytes also give two sizes for the ratio.
+//
+// Seeds (fuzz/corpus/vunzip_command_line_fuzzer), made with printf:
+//   mask_and_timestamp  '[a-c]*/?.txt\0b/x.txt\0UT\x05\x00\x01\x00\x00\x00\x60'
+//   bad_extra_entry     'd/*\0d/a\x1b[2Jb\0UT\x58\x00\x01' (an entry longer than its block)
+//   command_line        '-qo\0a.zip\0-x\0*.txt\0-d\0out'
+//   huge_ratio          eight 0xff bytes, then 1 as a 64-bit little-endian size
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/zip/zip_item.h"
+#include "tools/vunzip/damage.h"
+#include "tools/vunzip/listing.h"
+#include "tools/vunzip/options.h"
+#include "tools/vunzip/wildcard.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace velmora::vunzip;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t at; (at = input.find('\0', start)) != std::string::npos; start = at + 1) {
+    fields.push_back(input.substr(start, at - start));
+  }
+  fields.push_back(input.substr(start));
+  const std::string mask = fields[0];
+  const std::string name = fields.size() > 1 ? fields[1] : std::string();
+  const std::string extra = fields.size() > 2 ? fields[2] : std::string();
+
+  WildcardMatch(mask, name, false);
+  WildcardMatch(mask, name, true);
+  const std::string shown = SafeName(name);
+  for (const char c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) __builtin_trap();
+  }
+  ExtraFieldDamage(extra);
+
+  velmora::TAbZipItem item;
+  item.DirectoryHeader().ExtraField = extra;
+  item.DirectoryHeader().FileName = name;
+  int64_t seconds = 0;
+  ExtendedModTime(item, seconds);
+  ItemTime(item);
+
+  ParseCommandLine(fields, false, extra);
+  ParseCommandLine(fields, true, mask);
+
+  if (size >= 16) {
+    uint64_t unpacked = 0, packed = 0;
+    std::memcpy(&unpacked, data, 8);
+    std::memcpy(&packed, data + 8, 8);
+    const int64_t permille = SavedPermille(unpacked, packed);
+    if (permille > 1000 || permille < -999999) __builtin_trap();
+    PercentText(permille);
+  }
+  return 0;
+}

@@ -1,0 +1,216 @@
+// vunzip beside Info-ZIP unzip and zipinfo: the same archives and the same
+// command lines through both, comparing what they print and their exit
+// codes. Skipped where unzip is not installed.
+#include <gtest/gtest.h>
+
+#include "tests/tools/vunzip_process.h"
+
+namespace velmora::tools_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Archives that exercise the columns: zip's (comment, folder, text and
+// binary, extended timestamps), Python's (MS-DOS attributes, a ratio that
+// went negative, a name with control characters, sizes past two million),
+// one with a traditionally encrypted item, and 7-Zip's.
+constexpr const char* kMakeArchives = R"PY(
+import os, zipfile
+with zipfile.ZipFile("py.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("grew.bin", bytes(range(40)))
+    z.writestr("big.txt", b"a" * 3000000)
+    z.writestr("ctl\x1bname\x07.txt", b"x")
+    # A time from Info-ZIP's old Unix field, and an item comment.
+    import struct
+    old = zipfile.ZipInfo("old-ux.txt", (2001, 2, 3, 4, 5, 6))
+    old.extra = struct.pack("<HHII", 0x5855, 8, 0, 1234567890)
+    old.comment = b"the item's own comment"
+    z.writestr(old, b"old")
+with zipfile.ZipFile("fat.zip", "w") as z:
+    for name, attributes in (("a.txt", 0x20), ("ro.exe", 0x21), ("h.txt", 0x02),
+                             ("dir/", 0x10), ("s.bat", 0x04)):
+        info = zipfile.ZipInfo(name, (2020, 5, 6, 7, 8, 10))
+        info.create_system = 0
+        info.external_attr = attributes
+        z.writestr(info, b"x")
+)PY";
+
+class UnzipCompat : public VunzipTest {
+ protected:
+  void SetUp() override {
+    VunzipTest::SetUp();
+    if (std::system("command -v unzip >/dev/null 2>&1 && command -v zip >/dev/null 2>&1 && "
+                    "command -v python3 >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "unzip, zip or python3 is not installed";
+    }
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+    Write("src/d/a.txt", text);
+    Write("src/b.txt", "hi\n");
+    Write("src/e", "");
+    Write("src/B.TXT", "upper\n");
+    Write("make.py", kMakeArchives);
+    ASSERT_TRUE(Make("cd src && echo 'a comment' | zip -qr -z ../a.zip ."));
+    ASSERT_TRUE(Make("cd src && zip -q -P pw ../enc.zip b.txt d/a.txt"));
+    // Without B.TXT, which this system's case-blind paths take for b.txt.
+    ASSERT_TRUE(Make("cd src && zip -qr ../c.zip . -x B.TXT"));
+    ASSERT_TRUE(Make("python3 make.py"));
+  }
+
+  // Runs unzip and vunzip with the same arguments: peer is the command
+  // line's start ("unzip -Z", "UNZIP=-q unzip"), where vunzip takes
+  // unzip's place.
+  // With a folder, each runs in a folder of its own under that name, so
+  // that what one extracts does not meet the other.
+  void ExpectSameAs(const std::string& peer, const std::string& arguments,
+                    const std::string& folder = std::string()) {
+    const auto in = [&](const char* side) {
+      return folder.empty() ? std::string() : "mkdir -p " + folder + side + " && cd " + folder + side + " && ";
+    };
+    const ProcessResult theirs = Shell(in("-theirs") + peer + " " + arguments);
+    std::string mine = peer;
+    mine.replace(mine.find("unzip"), 5, Quote(Vunzip()));
+    const ProcessResult ours = Shell(in("-ours") + mine + " " + arguments);
+    EXPECT_EQ(ours.out, theirs.out) << "vunzip " << arguments << "\n" << ours.err;
+    EXPECT_EQ(ours.exit_code, theirs.exit_code) << "vunzip " << arguments << "\n" << ours.err;
+  }
+};
+
+TEST_F(UnzipCompat, ListingsMatchColumnForColumn) {
+  for (const char* zip : {"a.zip", "py.zip", "fat.zip", "enc.zip"}) {
+    for (const char* mode : {"-l", "-v", "-ql", "-qql", "-qv", "-z"}) {
+      ExpectSameAs("unzip", std::string(mode) + " " + zip);
+    }
+  }
+}
+
+TEST_F(UnzipCompat, TestModeLinesAndSummaryMatch) {
+  for (const char* zip : {"a.zip", "py.zip", "fat.zip"}) {
+    for (const char* mode : {"-t", "-qt", "-qqt"}) ExpectSameAs("unzip", std::string(mode) + " " + zip);
+  }
+  ExpectSameAs("unzip", "-P pw -t enc.zip");
+}
+
+TEST_F(UnzipCompat, ZipInfoFormatsMatch) {
+  for (const char* zip : {"a.zip", "py.zip", "fat.zip", "enc.zip"}) {
+    for (const char* options : {"", "-1", "-2", "-s", "-m", "-l", "-h", "-t", "-h -t", "-2ht",
+                                "-T", "-z", "-mz", "-1z", "-v"}) {
+      ExpectSameAs("unzip -Z", std::string(options) + " " + zip);
+    }
+  }
+  ExpectSameAs("unzip -Z", "a.zip b.txt");
+  ExpectSameAs("unzip -Z", "-t a.zip 'd/*'");
+  // The program started under zipinfo's name takes zipinfo's options.
+  fs::create_symlink(Vunzip(), Work() / "vzipinfo");
+  const ProcessResult theirs = Shell("zipinfo -l a.zip");
+  const ProcessResult ours = Shell("./vzipinfo -l a.zip");
+  EXPECT_EQ(ours.out, theirs.out);
+}
+
+TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
+  for (const char* masks : {"'[ab]*'", "'[!b]*'", "'[^ab]*'", "'?.txt'", "'d/*'", "'*'",
+                            "'B*'", "'x*'", "'[a-c].txt' -x 'b*'", "'*' -x 'd/*' e"}) {
+    ExpectSameAs("unzip", std::string("-l a.zip ") + masks);
+    ExpectSameAs("unzip", std::string("-t a.zip ") + masks);
+  }
+  ExpectSameAs("unzip", "-C -l a.zip 'B*'");
+  ExpectSameAs("unzip", "-C -t a.zip '[b]*'");
+}
+
+TEST_F(UnzipCompat, OptionParsingMatches) {
+  // Clustered, negated and preset options. (After the archive name unzip
+  // takes only -x and -d and reads the rest as names; vunzip takes them
+  // all there, as its manual says.)
+  ExpectSameAs("unzip", "-lq a.zip b.txt");
+  ExpectSameAs("unzip", "-l a.zip b.txt -x e -d somewhere");
+  EXPECT_EQ(Run({"a.zip", "-l", "-q", "b.txt"}).out, Shell("unzip -lq a.zip b.txt").out);
+  ExpectSameAs("UNZIP=-q unzip", "-l a.zip");
+  ExpectSameAs("UNZIP=-q unzip", "-l -q- a.zip");
+  ExpectSameAs("UNZIP=-l unzip", "-qq a.zip");
+  ExpectSameAs("ZIPINFO=-1 unzip", "-Z a.zip");
+  // Accepted and inert options list as without them.
+  for (const char* option : {"-a", "-aa", "-b", "-X", "-K", "-D", "-DD", "-:", "-^", "-U", "-V",
+                             "-M"}) {
+    ExpectSameAs("unzip", std::string("-l ") + option + " a.zip");
+  }
+  for (const char* option : {"-O", "-I"}) {
+    EXPECT_EQ(Run({option, "CP866", "-qql", "a.zip", "b.txt"}).exit_code, 0) << option;
+  }
+  const ProcessResult inert = Run({"-:", "-l", "a.zip"});
+  EXPECT_NE(inert.err.find("always refused"), std::string::npos) << inert.err;
+}
+
+TEST_F(UnzipCompat, ExtractionLinesMatch) {
+  ExpectSameAs("unzip", "-d 'out dir' ../c.zip", "x");
+  // Both then find every file there: nobody answers, so nothing is replaced.
+  ExpectSameAs("unzip", "-d 'out dir' ../c.zip b.txt", "x");
+  ExpectSameAs("unzip", "-o -d 'out dir' ../c.zip b.txt 'd/*'", "x");
+  ExpectSameAs("unzip", "-d 'out dir' ../c.zip nothing", "x");
+  ExpectSameAs("unzip", "-c c.zip b.txt");
+  ExpectSameAs("unzip", "-p c.zip 'd/*'");
+}
+
+TEST_F(UnzipCompat, FreshenAndUpdateMatch) {
+  // Made by each tool into its own folder: the older file is replaced, the
+  // newer kept, a missing one made only by -u.
+  for (const char* tool : {"unzip", "vunzip"}) {
+    const std::string program = std::string(tool) == "unzip" ? "unzip" : Quote(Vunzip());
+    const std::string dir = std::string("f-") + tool;
+    Write(dir + "/b.txt", "old");
+    Write(dir + "/e", "newer");
+    ASSERT_TRUE(Make("touch -d '2001-01-01' " + dir + "/b.txt && touch -d '2099-01-01' " + dir + "/e"));
+    EXPECT_EQ(Shell(program + " -fo -d " + dir + " c.zip").exit_code, 0) << tool;
+    EXPECT_EQ(Read(dir + "/b.txt"), "hi\n") << tool;
+    EXPECT_EQ(Read(dir + "/e"), "newer") << tool;
+    EXPECT_FALSE(fs::exists(Work() / dir / "d/a.txt")) << tool;
+    EXPECT_EQ(Shell(program + " -uo -d " + dir + " c.zip").exit_code, 0) << tool;
+    EXPECT_TRUE(fs::exists(Work() / dir / "d/a.txt")) << tool;
+    EXPECT_EQ(Read(dir + "/e"), "newer") << tool;
+  }
+}
+
+TEST_F(UnzipCompat, StampsTheArchiveWithItsNewestTime) {
+  ASSERT_TRUE(Make("cp c.zip b.zip && touch -d '2001-01-01' c.zip b.zip"));
+  ASSERT_TRUE(Make("unzip -qq -T -d t1 c.zip"));
+  EXPECT_EQ(Run({"-qq", "-T", "-d", "t2", "b.zip"}).exit_code, 0);
+  EXPECT_EQ(fs::last_write_time(Work() / "c.zip"), fs::last_write_time(Work() / "b.zip"));
+}
+
+// A local extra-field block whose entry claims 88 bytes where 24 are left:
+// unzip's test mode says so on the item's line and exits 2; the other
+// items are still tested.
+TEST_F(UnzipCompat, BadExtraFieldEntryIsReportedAsUnzipDoes) {
+  Write("bad.py", R"PY(
+import struct, zipfile
+info = zipfile.ZipInfo("x.txt", (2020, 1, 1, 0, 0, 0))
+info.extra = struct.pack("<HH", 0x5455, 88) + bytes(24)
+with zipfile.ZipFile("badef.zip", "w") as z:
+    z.writestr(info, b"hello")
+    z.writestr("ok.txt", b"fine")
+)PY");
+  ASSERT_TRUE(Make("python3 bad.py"));
+  ExpectSameAs("unzip", "-t badef.zip");
+  ExpectSameAs("unzip", "-l badef.zip");
+}
+
+// The listings compute ratios in 64 bits and clamp them: a compressed size of 0xFFFFFFFF over one byte once overflowed a
+// float-to-int conversion (and unzip's own arithmetic wraps to "200%").
+TEST_F(UnzipCompat, HugeCompressedSizeListsWithinItsColumn) {
+  std::string bytes = Read("fat.zip");
+  for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos;
+       at = bytes.find("PK\x01\x02", at + 4)) {
+    bytes.replace(at + 20, 4, "\xFF\xFF\xFF\xFF");
+  }
+  Write("huge.zip", bytes);
+  const ProcessResult verbose = Run({"-v", "huge.zip"});
+  EXPECT_EQ(verbose.exit_code, 0);
+  EXPECT_NE(verbose.out.find("       1  Stored 4294967295 -100000% 2020-05-06 07:08 8cdc1683  a.txt\n"),
+            std::string::npos) << verbose.out;
+  EXPECT_NE(verbose.out.find("       5         21474836475 -100000%"), std::string::npos);
+  const ProcessResult medium = Run({"-Zm", "huge.zip"});
+  EXPECT_NE(medium.out.find("        1 b--99999% stor"), std::string::npos) << medium.out;
+  EXPECT_NE(medium.out.find("bytes compressed:  -99999.9%"), std::string::npos) << medium.out;
+}
+
+}  // namespace
+}  // namespace velmora::tools_test
