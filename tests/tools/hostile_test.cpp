@@ -51,7 +51,7 @@ TEST_F(Hostile, StoredItemClaimingMoreThanItHoldsFailsAndTheNextOneExtracts) {
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find(std::string("claims: ") + kTooLarge), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(Work() / "out/claims"));
-  EXPECT_EQ(Read("out/next"), std::string(70000, 'n'));
+  EXPECT_TRUE(Read("out/next") == std::string(70000, 'n'));
 }
 
 // The full-disk cases: a 2 MiB tmpfs, mounted for the test and gone after.
@@ -81,7 +81,8 @@ class HostileDiskFull : public Hostile {
     ProcessResult r = Run({"-o", "-d", "out", zip});
     EXPECT_EQ(r.exit_code, kExitDiskFull) << zip << ": " << r.err;
     EXPECT_NE(r.err.find(kDiskFull + folder.string()), std::string::npos) << zip << ": " << r.err;
-    EXPECT_EQ(Read("out/big.bin"), "the good old file") << zip;
+    // Compared whole: a replaced file is megabytes not worth printing.
+    EXPECT_TRUE(Read("out/big.bin") == "the good old file") << zip;
     EXPECT_TRUE(TempFolderEmpty()) << zip;
     for (const auto& entry : fs::directory_iterator(Work() / "out")) {
       EXPECT_EQ(entry.path().filename(), "big.bin") << zip;
