@@ -1,5 +1,6 @@
 #include "rtl/exceptions.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "rtl/format.h"
@@ -25,6 +26,12 @@ EFOpenError EFOpenError::ForFile(const std::string& file_name) {
 EFCreateError EFCreateError::ForFile(const std::string& file_name) {
   return EFCreateError(Format("Cannot create file %s", {file_name}));
 }
+
+EDiskFull::EDiskFull(int err, const std::string& place)
+    : EWriteError(Format(err == EDQUOT ? "Disk quota exceeded on the device holding %s"
+                                       : "No space left on the device holding %s",
+                         {place})),
+      Cause(err) {}
 
 namespace {
 std::string OsErrorMessage(uint32_t code) {

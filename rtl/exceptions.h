@@ -56,6 +56,17 @@ class EWriteError : public EFilerError {
   using EFilerError::EFilerError;
 };
 
+// A write refused because the file system holding `place` (a folder) is
+// full or the user's quota on it is used up; the words say so, since
+// "Stream write error" leaves a user guessing what to free.
+class EDiskFull : public EWriteError {
+ public:
+  // err: ENOSPC ("No space left on the device holding %s") or EDQUOT
+  // ("Disk quota exceeded on the device holding %s").
+  EDiskFull(int err, const std::string& place);
+  int Cause = 0;
+};
+
 class EFileStreamError : public EStreamError {
  public:
   using EStreamError::EStreamError;

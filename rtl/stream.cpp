@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "rtl/exceptions.h"
 
@@ -26,8 +28,10 @@ void TStream::ReadBuffer(void* buffer, int32_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, int32_t count) {
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+  if (count != 0 && Write(buffer, count) != count) RaiseWriteError();
 }
+
+void TStream::RaiseWriteError() { throw EWriteError(); }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   if (count == 0) {
@@ -47,6 +51,46 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 }
 
 THandleStream::~THandleStream() { CloseHandle(); }
+
+namespace {
+
+// The folder holding the file open on fd, as the kernel names it; a file
+// already unlinked (or made without a name) is named by its folder all the
+// same. Empty when /proc cannot tell.
+std::string FolderOfHandle(int fd) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = ::readlink(link, path.data(), path.size());
+  if (n <= 0 || path[0] != '/') return {};
+  path.resize(static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace
+
+void THandleStream::RaiseWriteError() {
+  if (write_errno_ == ENOSPC || write_errno_ == EDQUOT) {
+    std::string folder = FolderOfHandle(fd_);
+    throw EDiskFull(write_errno_, folder.empty() ? std::string("the file being written") : folder);
+  }
+  TStream::RaiseWriteError();
+}
+
+void THandleStream::Close() {
+  if (fd_ < 0) return;
+  // Named while the handle still tells; after close nothing does.
+  const std::string folder = FolderOfHandle(fd_);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) == 0 || errno == EINTR) return;  // EINTR: Linux has closed it
+  write_errno_ = errno;
+  if (write_errno_ == ENOSPC || write_errno_ == EDQUOT) {
+    throw EDiskFull(write_errno_, folder.empty() ? std::string("the file being closed") : folder);
+  }
+  throw EWriteError();
+}
 
 void THandleStream::CloseHandle() {
   if (fd_ >= 0) ::close(fd_);
@@ -73,7 +117,11 @@ int32_t THandleStream::Write(const void* buffer, int32_t count) {
   while (done < count) {
     ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      // A write of 0 bytes to a regular file means no room is left.
+      write_errno_ = n == 0 ? ENOSPC : errno;
+      break;
+    }
     done += static_cast<int32_t>(n);
   }
   return done;

@@ -36,6 +36,11 @@ class TStream {
   // Copies count bytes from source's current position; a count of 0 copies
   // the whole of source from its start. Returns the bytes copied.
   int64_t CopyFrom(TStream& source, int64_t count);
+
+ protected:
+  // What WriteBuffer raises after a short Write: EWriteError here; a stream
+  // that knows why its write fell short says so.
+  [[noreturn]] virtual void RaiseWriteError();
 };
 
 // File open modes: the access in the low bits, the sharing in bits 4 to 6.
@@ -62,10 +67,18 @@ class THandleStream : public TStream {
   int64_t Seek(int64_t offset, uint16_t origin) override;
   void SetSize(int64_t new_size) override;
   int Handle() const { return fd_; }
+  // Closes the handle now and raises the write error close reports (a
+  // network or quota file system may report a failed write only here);
+  // the destructor's close cannot report.
+  void Close();
 
  protected:
+  // A full disk or a used-up quota is named with the folder of the file.
+  [[noreturn]] void RaiseWriteError() override;
   void CloseHandle();
   int fd_ = -1;
+  // errno of the last write that fell short (0 before any).
+  int write_errno_ = 0;
 };
 
 // A growable stream in memory.

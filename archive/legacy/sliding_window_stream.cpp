@@ -86,7 +86,11 @@ void TabSlidingWindowStream::bsWriteChunk(int32_t index) {
     throw Exception("TabSlidingWindowStream.bsWriteChunk: seek failed");
   }
   const int32_t length = index == kChunkCount - 1 ? chunk4_used_ : kChunkSize;
-  if (output_->Write(chunks_[index]->data(), length) != length) {
+  try {
+    output_->WriteBuffer(chunks_[index]->data(), length);
+  } catch (const EDiskFull&) {
+    throw;  // these words tell the user what to free; ours would not
+  } catch (const EWriteError&) {
     throw Exception("TabSlidingWindowStream.bsWriteChunk: write failed");
   }
 }

@@ -190,7 +190,9 @@ void TAbUnzipHelper::UpdateFlushLimits() {
 
 void TAbUnzipHelper::FlushOutput() {
   if (out_pos_ > 0) {
-    writer_->Write(out_buf_.get(), out_pos_);
+    // A short write (a full disk) fails the item: the CRC below is taken
+    // over the buffer, so it would match output that never arrived.
+    writer_->WriteBuffer(out_buf_.get(), out_pos_);
     bytes_sent_ += out_pos_;
     UpdateCrc32Buffer(crc_, out_buf_.get(), out_pos_);
     out_pos_ = 0;

@@ -1,6 +1,7 @@
 #include "archive/zip/zip_extract.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <vector>
 
@@ -17,7 +18,9 @@
 #include "archive/inflate/inflate_errors.h"
 #include "archive/legacy/unzip_helper.h"
 #include "archive/zip/bit_bucket_stream.h"
+#include "archive/zip/bounded_output_stream.h"
 #include "archive/zip/zip_archive.h"
+#include "platform/paths.h"
 #include "platform/sysutils.h"
 #include "platform/win32.h"
 #include "rtl/format.h"
@@ -100,6 +103,15 @@ std::unique_ptr<TAbDfDecryptStream> OpenStoredDecryption(TAbZipArchive& archive,
     ++count;
   }
   return stream;
+}
+
+// The folder a target lies in, as the user knows it on this system, for
+// the words of a full disk.
+std::string HostFolderOf(const std::string& target) {
+  const std::string host = HostPath(target).value_or(target);
+  const size_t slash = host.find_last_of("/\\");
+  if (slash == std::string::npos) return host;
+  return slash == 0 ? host.substr(0, 1) : host.substr(0, slash);
 }
 
 }  // namespace
@@ -281,17 +293,27 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
   header.ReadFromStream(source);
   const uint32_t check_value = MakeCheckValue(header, Item);
 
+  // No method produces more than the entry declares, nor copies stored data
+  // beyond the bytes the entry holds (past them lie the next items).
+  const uint8_t method = header.CompressionMethod & 0xFF;
+  int64_t limit = UnsignedSize(Item.GetUnpackedSize());
+  if (method == kMethodStored) {
+    const int64_t held = UnsignedSize(Item.GetPackedSize()) -
+                         (Item.GetEncrypted() ? kZipCryptHeaderSize : 0);
+    limit = std::min(limit, held);
+  }
+  TAbBoundedOutputStream bounded(Stream, limit);
   uint32_t crc = 0;
-  switch (header.CompressionMethod & 0xFF) {
+  switch (method) {
     case kMethodStored:
-      crc = CopyStoredData(Archive, Item, Stream, check_value);
+      crc = CopyStoredData(Archive, Item, &bounded, check_value);
       break;
     case kMethodDeflate:
     case kMethodDeflate64:
-      crc = InflateItemData(Archive, Item, Stream, check_value);
+      crc = InflateItemData(Archive, Item, &bounded, check_value);
       break;
     default:
-      crc = ExpandLegacyData(Archive, Item, Stream, check_value);
+      crc = ExpandLegacyData(Archive, Item, &bounded, check_value);
       break;
   }
   if (crc == check_value || crc == Item.GetCrc32()) return;
@@ -368,6 +390,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
       temp_name = MakeTempFileName("");
       TFileStream temp(temp_name, fmOpenReadWrite | fmShareExclusive);
       UnzipItemToStream(Archive, Item, &temp);
+      temp.Close();  // a write refused only at close fails the item too
     }
     // A new target takes the temporary file itself (a rename on one file
     // system); an existing one is replaced whole by a copy. Either way the
@@ -377,7 +400,9 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     GiveNewFileMode(temp_name.c_str());  // no longer private once it is the user's file
     const bool moved = MoveFileA(temp_name.c_str(), target.c_str());
     wrote_target = moved || CopyFileA(temp_name.c_str(), target.c_str(), false);
+    const DWORD copy_error = wrote_target ? ERROR_SUCCESS : GetLastError();
     if (!wrote_target || (!moved && !FileExists(target))) {
+      if (copy_error == ERROR_DISK_FULL) throw EDiskFull(ENOSPC, HostFolderOf(target));
       throw EAbException(Format("Error Moving File %s to %s", {temp_name, target}));
     }
     if (!moved) DeleteFile(temp_name);

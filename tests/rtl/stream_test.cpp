@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +48,25 @@ void CheckStreamContract(TStream& s) {
 TEST(Stream, MemoryStreamKeepsTheContract) {
   TMemoryStream s;
   CheckStreamContract(s);
+}
+
+// /dev/full refuses every write with ENOSPC, as a full disk does.
+TEST(Stream, FullDiskIsSaidInWordsNamingTheFolder) {
+  const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  THandleStream full(fd);
+  const char data[] = "x";
+  EXPECT_EQ(full.Write(data, 1), 0);
+  try {
+    full.WriteBuffer(data, 1);
+    FAIL();
+  } catch (const EDiskFull& e) {
+    EXPECT_EQ(e.Message(), "No space left on the device holding /dev");
+  }
+  // Other short writes keep the runtime's words.
+  EXPECT_EQ(EWriteError().Message(), "Stream write error");
+  EXPECT_EQ(EDiskFull(EDQUOT, "/home/u").Message(),
+            "Disk quota exceeded on the device holding /home/u");
 }
 
 TEST(Stream, HandleStreamKeepsTheContract) {

@@ -45,6 +45,7 @@ constexpr int kExitSevere = 3;
 constexpr int kExitNotFound = 9;
 constexpr int kExitBadOptions = 10;
 constexpr int kExitNoMatch = 11;
+constexpr int kExitDiskFull = 50;
 constexpr int kExitAborted = 80;
 constexpr int kExitUnsupported = 81;
 constexpr int kExitBadPassword = 82;
@@ -57,6 +58,7 @@ int ExitCodeFor(const std::exception& e) {
       dynamic_cast<const EAbInflatePasswordError*>(&e)) {
     return kExitBadPassword;
   }
+  if (dynamic_cast<const EDiskFull*>(&e)) return kExitDiskFull;
   if (dynamic_cast<const EAbZipInvalidMethod*>(&e) || dynamic_cast<const EAbZipVersion*>(&e)) {
     return kExitUnsupported;
   }

@@ -29,6 +29,40 @@ TEST(UnzipHelper, RefusesEveryMethodOutsideOneToSix) {
   }
 }
 
+// Takes the first `room` bytes, then no more, as a full disk does.
+class FullingStream : public TMemoryStream {
+ public:
+  explicit FullingStream(int64_t room) : room_(room) {}
+  int32_t Write(const void* buffer, int32_t count) override {
+    const auto n = static_cast<int32_t>(std::clamp<int64_t>(room_ - Size(), 0, count));
+    return TMemoryStream::Write(buffer, n);
+  }
+
+ private:
+  int64_t room_;
+};
+
+// Shrink writes the output itself, reduce and implode through the window:
+// a short write fails each, where the CRC of the buffer would have matched.
+TEST(UnzipHelper, ShortWriteOfTheOutputFailsTheItem) {
+  const auto data = legacy_test::SampleText(100000);
+  const std::vector<std::pair<std::vector<uint8_t>, ExpandSettings>> cases = {
+      {testing::EncodeShrink(data), legacy_test::ShrinkSettings(100000)},
+      {testing::EncodeReduce(data, 2), legacy_test::ReduceSettings(2, 100000)},
+      {testing::EncodeImplode(data, {}), legacy_test::ImplodeSettings(true, true, 100000)}};
+  for (const auto& [packed, settings] : cases) {
+    TMemoryStream source(packed);
+    FullingStream output(40000);
+    TAbUnzipHelper helper(&source, nullptr, &output);
+    helper.Method = settings.method;
+    helper.ImplodeDictionary = settings.dictionary;
+    helper.ImplodeTreeCount = settings.trees;
+    helper.PackedSize = static_cast<uint32_t>(packed.size());
+    helper.UnpackedSize = settings.unpacked_size;
+    EXPECT_THROW(helper.Execute(), Exception) << "method " << int{settings.method};
+  }
+}
+
 TEST(UnzipHelper, RaisesReadErrorWhenTheArchiveEndsBeforeThePackedSize) {
   const auto data = legacy_test::SampleText(9000);
   const auto packed = testing::EncodeShrink(data);
