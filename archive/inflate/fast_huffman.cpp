@@ -11,13 +11,12 @@ namespace {
 using namespace fast_entry;
 
 constexpr int32_t kMaxCodeLength = 15;
-// Main table sizes: 2^11 literal/length entries (8 KiB) and 2^8 distance
-// entries cover nearly every code in practice.
-constexpr uint32_t kLiteralMainBits = 11;
-constexpr uint32_t kDistanceMainBits = 8;
 
 uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
-  return (value << 16) | flags | (extra << 8) | length;
+  return (value << 16) | flags | (length << 8) | (length + extra);
+}
+uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
+  return (offset << 16) | kExceptional | kSubtable | (sub_bits << 8) | main_bits;
 }
 
 uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool deflate64) {
@@ -71,9 +70,8 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   std::array<uint32_t, kMaxCodeLength + 1> next_code{};
   int32_t longest = 0;
   if (!CanonicalStarts(lengths, count, next_code, longest)) return false;
-  const uint32_t wanted_main = kind == FastTableKind::kLiteralLength ? kLiteralMainBits
-                                                                     : kDistanceMainBits;
-  const uint32_t main_bits = std::min<uint32_t>(wanted_main, static_cast<uint32_t>(longest));
+  const uint32_t main_bits =
+      kind == FastTableKind::kLiteralLength ? kLiteralTableBits : kDistanceTableBits;
   const uint32_t main_size = 1u << main_bits;
   table.main_bits = main_bits;
   table.main_mask = main_size - 1;
@@ -82,7 +80,7 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   // Reversed codes, and for each main prefix the longest code below it,
   // which sizes that prefix's subtable.
   std::array<uint32_t, 288> reversed;
-  std::array<uint8_t, 1u << kLiteralMainBits> sub_bits{};  // 0: no subtable yet
+  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits{};  // 0: no subtable yet
   std::array<uint16_t, 288> long_prefixes;  // main prefixes of longer codes
   int32_t long_prefix_count = 0;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
@@ -100,7 +98,7 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   for (int32_t i = 0; i < long_prefix_count; ++i) {
     uint32_t prefix = long_prefixes[i];
     uint32_t offset = static_cast<uint32_t>(table.entries.size());
-    table.entries[prefix] = Entry(offset, kExceptional | kSubtable, sub_bits[prefix], main_bits);
+    table.entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
     table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
   }
   for (int32_t symbol = 0; symbol < count; ++symbol) {
@@ -113,7 +111,7 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
       continue;
     }
     uint32_t link = table.entries[r & (main_size - 1)];
-    uint32_t size = 1u << ExtraBits(link);
+    uint32_t size = 1u << SubtableBits(link);
     for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
       table.entries[Value(link) + at] = entry;
   }
