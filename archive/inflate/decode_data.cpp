@@ -11,13 +11,11 @@ using namespace fast_entry;
 
 // Deflate and Deflate64 differ in a few constants only.
 struct DeflateTraits {
-  static constexpr int32_t kMaxMatch = 258;
   // Bits peeked beyond the code: the largest count of length extra bits.
   static constexpr int32_t kLiteralPeekExtra = 5;
   static constexpr const char* kBadDistance = inflate_cause::kDistanceSymbol;
 };
 struct Deflate64Traits {
-  static constexpr int32_t kMaxMatch = 65538;
   static constexpr int32_t kLiteralPeekExtra = 16;
   static constexpr const char* kBadDistance = inflate_cause::kDistance64Symbol;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "archive/inflate/inflate_tables.h"
 
@@ -40,11 +41,13 @@ uint32_t ReverseBits(uint32_t code, uint32_t length) {
 }  // namespace
 
 namespace {
-// The first canonical code of each length (RFC 1951, 3.2.2) and the longest
-// length; false when the lengths over-subscribe the code space.
+// The first canonical code of each length (RFC 1951, 3.2.2), the longest
+// length and whether the code fills the code space; false when the lengths
+// over-subscribe it.
 bool CanonicalStarts(const int32_t* lengths, int32_t count,
-                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest) {
-  std::array<int32_t, kMaxCodeLength + 1> per_length{};
+                     std::array<int32_t, kMaxCodeLength + 1>& per_length,
+                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest,
+                     bool& complete) {
   longest = 0;
   for (int32_t i = 0; i < count; ++i) {
     ++per_length[lengths[i]];
@@ -56,6 +59,7 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
     left = 2 * left - per_length[length];
     if (left < 0) return false;
   }
+  complete = left == 0;
   uint32_t code = 0;
   for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
     code = (code + static_cast<uint32_t>(per_length[length - 1])) << 1;
@@ -63,13 +67,44 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
   }
   return true;
 }
+
+// Fills a main table of a complete code: the entries of the codes of each
+// length go into the first 2^length slots, which are then doubled for the
+// next length (a reversed code of n bits repeats every 2^n slots), so every
+// slot is written by a block copy rather than one by one. Slots of longer
+// codes' prefixes are left for their links.
+void FillCompleteMain(uint32_t* main, uint32_t main_bits, const int32_t* lengths, int32_t count,
+                      const std::array<int32_t, kMaxCodeLength + 1>& per_length,
+                      const std::array<uint32_t, 288>& reversed, FastTableKind kind,
+                      bool deflate64) {
+  // Symbols ordered by length, and within a length by symbol.
+  std::array<int32_t, kMaxCodeLength + 2> offsets{};
+  for (uint32_t length = 1; length <= main_bits; ++length)
+    offsets[length + 1] = offsets[length] + per_length[length];
+  std::array<uint16_t, 288> sorted;
+  for (int32_t symbol = 0; symbol < count; ++symbol) {
+    const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    if (length != 0 && length <= main_bits)
+      sorted[offsets[length]++] = static_cast<uint16_t>(symbol);
+  }
+  int32_t next = 0;
+  for (uint32_t length = 1; length <= main_bits; ++length) {
+    if (length > 1) std::memcpy(main + (1u << (length - 1)), main, sizeof(uint32_t) << (length - 1));
+    for (int32_t n = per_length[length]; n > 0; --n, ++next) {
+      const int32_t symbol = sorted[next];
+      main[reversed[symbol]] = SymbolEntry(symbol, length, kind, deflate64);
+    }
+  }
+}
 }  // namespace
 
 bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
                     FastTableKind kind, bool deflate64) {
+  std::array<int32_t, kMaxCodeLength + 1> per_length{};
   std::array<uint32_t, kMaxCodeLength + 1> next_code{};
   int32_t longest = 0;
-  if (!CanonicalStarts(lengths, count, next_code, longest)) return false;
+  bool complete = false;
+  if (!CanonicalStarts(lengths, count, per_length, next_code, longest, complete)) return false;
   const uint32_t main_bits =
       kind == FastTableKind::kLiteralLength ? kLiteralTableBits : kDistanceTableBits;
   const uint32_t main_size = 1u << main_bits;
@@ -94,22 +129,33 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
       sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], bits));
     }
   }
-  table.entries.assign(main_size, kInvalid);
+  table.entries.resize(main_size);
+  if (complete) {
+    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, kind,
+                     deflate64);
+  } else {
+    // Slots no code reaches stay invalid.
+    std::fill(table.entries.begin(), table.entries.end(), kInvalid);
+    for (int32_t symbol = 0; symbol < count; ++symbol) {
+      uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+      if (length == 0 || length > main_bits) continue;
+      uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
+      for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length)
+        table.entries[at] = entry;
+    }
+  }
   for (int32_t i = 0; i < long_prefix_count; ++i) {
     uint32_t prefix = long_prefixes[i];
     uint32_t offset = static_cast<uint32_t>(table.entries.size());
     table.entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
     table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
   }
+  if (long_prefix_count == 0) return true;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
     uint32_t length = static_cast<uint32_t>(lengths[symbol]);
-    if (length == 0) continue;
+    if (length <= main_bits) continue;
     uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
     uint32_t r = reversed[symbol];
-    if (length <= main_bits) {
-      for (uint32_t at = r; at < main_size; at += 1u << length) table.entries[at] = entry;
-      continue;
-    }
     uint32_t link = table.entries[r & (main_size - 1)];
     uint32_t size = 1u << SubtableBits(link);
     for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
