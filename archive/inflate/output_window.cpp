@@ -128,7 +128,7 @@ void TAbDfOutputWindow::PutBytes(const void* data, int32_t count) {
   }
   SlideIfFull();
   while (count > 0) {
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(count, write_point_ - out_));
+    int32_t n = static_cast<int32_t>(std::min<int64_t>(count, pass_on_at_ - out_));
     std::memcpy(out_, in, static_cast<size_t>(n));
     out_ += n;
     in += n;
