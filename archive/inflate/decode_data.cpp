@@ -180,21 +180,24 @@ template <class Traits, bool kBmi2>
         }
       }
     }
-    // At least 34 bits are left here.
-    if (e & kSubtable) {
-      e = subtable(lit, e, bitbuf, kLiteralTableBits);
-      if (e & kLiteral) {
-        consume(e);
-        *out++ = static_cast<uint8_t>(Value(e));
-        e = lookup_literal();
-        continue;
-      }
-    }
+    // At least 34 bits are left here. A subtable link is exceptional too,
+    // so a plain length takes one test.
     if (e & kExceptional) {
-      save();
-      if (!IsEndOfBlock(e)) RaiseInflateCause(inflate_cause::kLengthSymbol);
-      reader.PutCursor({in, bitbuf >> TotalBits(e), (bitsleft & 0xFF) - TotalBits(e)});
-      return true;
+      if (e & kSubtable) {
+        e = subtable(lit, e, bitbuf, kLiteralTableBits);
+        if (e & kLiteral) {
+          consume(e);
+          *out++ = static_cast<uint8_t>(Value(e));
+          e = lookup_literal();
+          continue;
+        }
+      }
+      if (e & kExceptional) {
+        save();
+        if (!IsEndOfBlock(e)) RaiseInflateCause(inflate_cause::kLengthSymbol);
+        reader.PutCursor({in, bitbuf >> TotalBits(e), (bitsleft & 0xFF) - TotalBits(e)});
+        return true;
+      }
     }
     // Enough for Deflate64's 15 + 16.
     uint64_t saved = bitbuf;
