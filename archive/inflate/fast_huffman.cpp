@@ -13,24 +13,51 @@ using namespace fast_entry;
 
 constexpr int32_t kMaxCodeLength = 15;
 
-uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
+constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
   return (value << 16) | flags | (length << 8) | (length + extra);
 }
 uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
   return (offset << 16) | kExceptional | kSubtable | (sub_bits << 8) | main_bits;
 }
 
-uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool deflate64) {
+// Each symbol's entry for a code length of 0: a code of length n adds n to
+// both the code length and the bit count.
+constexpr uint32_t SymbolBase(int32_t symbol, FastTableKind kind, bool deflate64) {
   if (kind == FastTableKind::kLiteralLength) {
-    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, length);
-    if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, length);
+    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, 0);
+    if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, 0);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
-    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, length);
-    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], length);
+    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, 0);
+    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], 0);
   }
   if (symbol >= 30 && !deflate64) return kInvalid;
-  return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], length);
+  return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], 0);
+}
+
+using SymbolBases = std::array<uint32_t, 288>;
+constexpr SymbolBases MakeSymbolBases(FastTableKind kind, bool deflate64) {
+  SymbolBases bases{};
+  const int32_t count = kind == FastTableKind::kLiteralLength ? 288 : 32;
+  for (int32_t symbol = 0; symbol < count; ++symbol)
+    bases[symbol] = SymbolBase(symbol, kind, deflate64);
+  return bases;
+}
+constexpr SymbolBases kLiteralBases = MakeSymbolBases(FastTableKind::kLiteralLength, false);
+constexpr SymbolBases kLiteral64Bases = MakeSymbolBases(FastTableKind::kLiteralLength, true);
+constexpr SymbolBases kDistanceBases = MakeSymbolBases(FastTableKind::kDistance, false);
+constexpr SymbolBases kDistance64Bases = MakeSymbolBases(FastTableKind::kDistance, true);
+static_assert(kLiteralBases[285] == Entry(258, 0, 0, 0) && kLiteral64Bases[285] == Entry(3, 0, 16, 0));
+static_assert(kDistanceBases[30] == kInvalid && kDistance64Bases[31] == Entry(49153, 0, 14, 0));
+
+const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
+  if (kind == FastTableKind::kLiteralLength) return deflate64 ? kLiteral64Bases : kLiteralBases;
+  return deflate64 ? kDistance64Bases : kDistanceBases;
+}
+
+inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length) {
+  const uint32_t base = bases[symbol];
+  return base == kInvalid ? kInvalid : base + (length << 8) + length;
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
@@ -75,8 +102,7 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
 // codes' prefixes are left for their links.
 void FillCompleteMain(uint32_t* main, uint32_t main_bits, const int32_t* lengths, int32_t count,
                       const std::array<int32_t, kMaxCodeLength + 1>& per_length,
-                      const std::array<uint32_t, 288>& reversed, FastTableKind kind,
-                      bool deflate64) {
+                      const std::array<uint32_t, 288>& reversed, const SymbolBases& bases) {
   // Symbols ordered by length, and within a length by symbol.
   std::array<int32_t, kMaxCodeLength + 2> offsets{};
   for (uint32_t length = 1; length <= main_bits; ++length)
@@ -92,7 +118,7 @@ void FillCompleteMain(uint32_t* main, uint32_t main_bits, const int32_t* lengths
     if (length > 1) std::memcpy(main + (1u << (length - 1)), main, sizeof(uint32_t) << (length - 1));
     for (int32_t n = per_length[length]; n > 0; --n, ++next) {
       const int32_t symbol = sorted[next];
-      main[reversed[symbol]] = SymbolEntry(symbol, length, kind, deflate64);
+      main[reversed[symbol]] = SymbolEntry(bases, symbol, length);
     }
   }
 }
@@ -111,6 +137,7 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   table.main_bits = main_bits;
   table.main_mask = main_size - 1;
   table.max_length = longest;
+  const SymbolBases& bases = BasesFor(kind, deflate64);
 
   // Reversed codes, and for each main prefix the longest code below it,
   // which sizes that prefix's subtable.
@@ -131,15 +158,14 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   }
   table.entries.resize(main_size);
   if (complete) {
-    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, kind,
-                     deflate64);
+    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, bases);
   } else {
     // Slots no code reaches stay invalid.
     std::fill(table.entries.begin(), table.entries.end(), kInvalid);
     for (int32_t symbol = 0; symbol < count; ++symbol) {
       uint32_t length = static_cast<uint32_t>(lengths[symbol]);
       if (length == 0 || length > main_bits) continue;
-      uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
+      uint32_t entry = SymbolEntry(bases, symbol, length);
       for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length)
         table.entries[at] = entry;
     }
@@ -154,7 +180,7 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   for (int32_t symbol = 0; symbol < count; ++symbol) {
     uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length <= main_bits) continue;
-    uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
+    uint32_t entry = SymbolEntry(bases, symbol, length);
     uint32_t r = reversed[symbol];
     uint32_t link = table.entries[r & (main_size - 1)];
     uint32_t size = 1u << SubtableBits(link);
