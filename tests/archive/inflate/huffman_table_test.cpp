@@ -110,11 +110,11 @@ TEST(HuffmanTable, FastTableLeavesUnusedCodeSpaceInvalidWhereTheSingleLevelTable
   // An incomplete code with short and long codes: 0, 10, 1100 and two of
   // 13 bits; every other pattern reaches no code.
   int32_t lengths[256] = {};
-  lengths['a'] = 1;
-  lengths['b'] = 2;
-  lengths['c'] = 4;
-  lengths['d'] = 13;
-  lengths['e'] = 13;
+  lengths[97] = 1;  // a
+  lengths[98] = 2;  // b
+  lengths[99] = 4;  // c
+  lengths[100] = 13;
+  lengths[101] = 13;
   TAbDfDecodeHuffmanTree tree(256, huDecoding, 15);
   tree.Build(lengths, 0, 256, 256, nullptr);
   FastHuffmanTable fast;
