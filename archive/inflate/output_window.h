@@ -4,7 +4,7 @@
 // about 256 KiB, with the checksum taken over each block as it leaves, while
 // it is still in cache. The buffer holds four such blocks behind the history,
 // so the history is moved back to its start only once per 1 MiB of output:
-// the buffer is the window, and output is copied nowhere else.
+// the buffer is the window, and output leaves from where it was decoded.
 #pragma once
 
 #include <cstdint>
