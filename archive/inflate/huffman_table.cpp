@@ -66,14 +66,12 @@ void TAbDfDecodeHuffmanTree::Build(const int32_t* lengths, int32_t first_index, 
   }
 }
 
-uint32_t TAbDfDecodeHuffmanTree::Decode(uint32_t index) const {
-  // The message is built only when the check fails: this runs per code length.
-  if ((index & index_mask_) != 0)
-    Assert(false,
-           "TAbDfDecodeHuffmanTree.Decode: trying to decode too many bits, use LookupBitLength "
-           "property",
-           kUnit, 445);
-  return table_[index];
+void TAbDfDecodeHuffmanTree::DecodeTooManyBits() {
+  Assert(false,
+         "TAbDfDecodeHuffmanTree.Decode: trying to decode too many bits, use LookupBitLength "
+         "property",
+         kUnit, 445);
+  __builtin_unreachable();  // Assert(false, ...) always throws
 }
 
 namespace {
