@@ -23,13 +23,16 @@ int32_t RoundedPercent(int64_t numerator, int64_t denominator) {
 
 TAbDfInBitStream::TAbDfInBitStream(TStream* source, int32_t source_size,
                                    TAbProgressPercentEvent on_progress)
-    : buffer_(new uint8_t[kFront + kBufferSize + kBack]()), source_(source) {
+    : buffer_(new uint8_t[kFront + kBufferSize + kBack]), source_(source) {
   Assert(source != nullptr,
          "TAbDfInBitStream.Create: Cannot create a bit stream wrapping a nil stream", kUnit, 221);
   if (on_progress && source_size > 0) {
     on_progress_ = std::move(on_progress);
     source_size_ = source_size;
   }
+  // Only the front is read before the first fill, which clears what it
+  // leaves behind the data.
+  std::memset(buffer_.get(), 0, kFront);
   uint8_t* start = buffer_.get() + kFront;
   end_ = word_end_ = in_ = start;
   stream_offset_of_buffer_ = -kFront;
@@ -67,8 +70,9 @@ bool TAbDfInBitStream::FillBuffer(int32_t carried) {
   const int64_t position = BitPosition();
   const int64_t keep_from = position / 8;
   const uint8_t* words_end = end_ - carried;
-  Assert(carried >= 0 && carried < 4,
-         "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty", kUnit, 359);
+  if (carried < 0 || carried >= 4)
+    Assert(false, "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty", kUnit,
+           359);
   // The bit buffer's partly used word (at most 4 bytes) goes just in front
   // of the new block, the carried bytes at its start.
   const int64_t kept = (words_end - base) - keep_from;
@@ -132,10 +136,12 @@ uint32_t TAbDfInBitStream::ReadBits(int32_t count) {
   return bits;
 }
 
-uint32_t TAbDfInBitStream::PeekBits(int32_t count) {
-  Assert(count >= 1 && count <= 32,
-         "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive", kUnit,
-         415);
+uint32_t TAbDfInBitStream::PeekBitsSlow(int32_t count) {
+  // Assert takes its message as a string: built only when it fails, as
+  // these run for every code length and near the end of the input.
+  if (count < 1 || count > 32)
+    Assert(false, "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive",
+           kUnit, 415);
   // When nothing more comes, the bits past the end read as 0.
   if (Reaches(count)) FillBuffer(static_cast<int32_t>(end_ - word_end_));
   Ensure(static_cast<uint32_t>(count));
@@ -143,10 +149,10 @@ uint32_t TAbDfInBitStream::PeekBits(int32_t count) {
   return static_cast<uint32_t>(bitbuf_) & kBitMask[count];
 }
 
-void TAbDfInBitStream::DiscardBits(int32_t count) {
+void TAbDfInBitStream::DiscardBitsSlow(int32_t count) {
   if (count < 1 || count > 32) RaiseInflateCause(inflate_cause::kDiscardCount);
-  Assert(count <= peek_count_, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked",
-         kUnit, 284);
+  if (count > peek_count_)
+    Assert(false, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked", kUnit, 284);
   peek_count_ = 0;
   if (Reaches(count)) RaiseInflateCause(inflate_cause::kDiscardNoData);
   Ensure(static_cast<uint32_t>(count));
@@ -160,9 +166,10 @@ void TAbDfInBitStream::AlignToByte() {
 }
 
 void TAbDfInBitStream::ReadBuffer(void* dest, int32_t count) {
-  Assert(BitPosition() % 8 == 0,
-         "TAbDfInBitStream.ReadBuffer. cannot read a buffer unless the stream is byte-aligned",
-         kUnit, 534);
+  if (BitPosition() % 8 != 0)
+    Assert(false,
+           "TAbDfInBitStream.ReadBuffer. cannot read a buffer unless the stream is byte-aligned",
+           kUnit, 534);
   auto* out = static_cast<uint8_t*>(dest);
   const uint8_t* pos = buffer_.get() + BitPosition() / 8;
   for (;;) {

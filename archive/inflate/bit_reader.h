@@ -37,8 +37,20 @@ class TAbDfInBitStream {
 
   uint32_t ReadBit();
   uint32_t ReadBits(int32_t count);           // 1 ... 16
-  uint32_t PeekBits(int32_t count);           // 1 ... 32; zeros past the end
-  void DiscardBits(int32_t count);            // at most the last peek's count
+  // Both are inline where the bits are already buffered: a dynamic block
+  // header decodes every code length through them.
+  uint32_t PeekBits(int32_t count) {          // 1 ... 32; zeros past the end
+    if (count < 1 || count > 32 || Reaches(count)) return PeekBitsSlow(count);
+    Ensure(static_cast<uint32_t>(count));
+    peek_count_ = count;
+    return static_cast<uint32_t>(bitbuf_ & ((uint64_t{1} << count) - 1));
+  }
+  void DiscardBits(int32_t count) {           // at most the last peek's count
+    if (count < 1 || count > peek_count_ || Reaches(count)) return DiscardBitsSlow(count);
+    peek_count_ = 0;
+    Ensure(static_cast<uint32_t>(count));
+    Consume(static_cast<uint32_t>(count));
+  }
   void AlignToByte();
   void ReadBuffer(void* dest, int32_t count);  // at a byte boundary
 
@@ -84,6 +96,8 @@ class TAbDfInBitStream {
     bitbuf_ >>= bits;
     bitsleft_ -= bits;
   }
+  uint32_t PeekBitsSlow(int32_t count);
+  void DiscardBitsSlow(int32_t count);
   void Reseat(int64_t bit_position);
   // Reads the next block from the source; false when the buffer then holds
   // no byte at all. carried: bytes at the end not yet taken into words.

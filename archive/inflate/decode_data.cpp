@@ -11,22 +11,16 @@ using namespace fast_entry;
 
 // Deflate and Deflate64 differ in a few constants only.
 struct DeflateTraits {
-  static constexpr int32_t kMaxMatch = 258;
   // Bits peeked beyond the code: the largest count of length extra bits.
   static constexpr int32_t kLiteralPeekExtra = 5;
   static constexpr const char* kBadDistance = inflate_cause::kDistanceSymbol;
 };
 struct Deflate64Traits {
-  static constexpr int32_t kMaxMatch = 65538;
   static constexpr int32_t kLiteralPeekExtra = 16;
   static constexpr const char* kBadDistance = inflate_cause::kDistance64Symbol;
 };
 // Largest count of distance extra bits (Deflate64's symbols 30 and 31).
 constexpr int32_t kDistancePeekExtra = 14;
-
-inline uint64_t LowBits(uint64_t bits, uint32_t count) {
-  return bits & ((uint64_t{1} << count) - 1);
-}
 
 inline void Copy8(uint8_t* dst, const uint8_t* src) {
   uint64_t chunk;
@@ -34,15 +28,37 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &chunk, 8);
 }
 
+// One 16-byte move: a single vector load and store on every x86-64.
+inline void Copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t chunk[16];
+  std::memcpy(chunk, src, 16);
+  std::memcpy(dst, chunk, 16);
+}
+
+// How far a word of a repeated pattern of period p (2 ... 7) advances: the
+// most whole periods that fit in 8 bytes.
+constexpr uint8_t kPatternStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+
 // Copies a match; may write up to 31 bytes past its end, which the window
 // leaves room for. distance is at least 1 and reaches no further back than
-// the window start. Each 8-byte load lies wholly behind the bytes it is
-// copied to, so overlapping matches repeat their period correctly.
+// the window start. Each load lies wholly behind the bytes it is copied to
+// (or, for short periods, only its first period is used), so overlapping
+// matches repeat their period correctly.
 inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
   const uint8_t* src = out - distance;
   uint8_t* const end = out + length;
-  if (distance >= 8) {
-    // Most matches are short: three words cover them without a loop.
+  if (distance >= 16) {
+    // Most matches are short: two vectors cover them without a loop.
+    Copy16(out, src);
+    Copy16(out + 16, src + 16);
+    while (length > 32) {
+      out += 32;
+      src += 32;
+      Copy16(out, src);
+      Copy16(out + 16, src + 16);
+      length -= 32;
+    }
+  } else if (distance >= 8) {
     Copy8(out, src);
     Copy8(out + 8, src + 8);
     Copy8(out + 16, src + 16);
@@ -55,24 +71,25 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
       src += 16;
     }
   } else if (distance == 1) {
-    uint64_t pattern = 0x0101010101010101ull * *src;
+    const uint64_t pattern = 0x0101010101010101ull * *src;
     do {
       std::memcpy(out, &pattern, 8);
       std::memcpy(out + 8, &pattern, 8);
       out += 16;
     } while (out < end);
   } else {
-    // A short period: lay down 8 bytes one by one, then copy words from a
-    // whole number of periods back, at least 8 bytes behind.
-    for (int i = 0; i < 8; ++i) out[i] = src[i];
-    const uint32_t step = (8 + distance - 1) / distance * distance;
-    out += 8;
-    src = out - step;
-    while (out < end) {
-      Copy8(out, src);
-      out += 8;
-      src += 8;
-    }
+    // A short period: its bytes replicated into a word, stored at whole
+    // periods apart.
+    uint64_t pattern;
+    std::memcpy(&pattern, src, 8);
+    pattern &= ~uint64_t{0} >> (64 - 8 * distance);
+    pattern |= pattern << (8 * distance);
+    if (distance < 4) pattern |= pattern << (16 * distance);
+    const uint32_t step = kPatternStep[distance];
+    do {
+      std::memcpy(out, &pattern, 8);
+      out += step;
+    } while (out < end);
   }
 }
 
@@ -82,7 +99,14 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
 // never read here and no bounds check per symbol is needed) and while a
 // longest match fits in the window; the careful path does the rest.
 // Returns true at the end of the block.
-template <class Traits>
+//
+// Where the processor has BMI2 (kBmi2), the extra bits' value is cut from
+// the saved bit buffer with one BZHI.
+//
+// The bit count lives in the low byte of bitsleft: consuming an entry
+// subtracts the whole entry, which leaves garbage above that byte but the
+// byte right, as no count goes below 0.
+template <class Traits, bool kBmi2>
 [[gnu::always_inline]] inline bool FastLoopBody(TAbDfInBitStream& reader,
                                                 TAbDfOutputWindow& window,
                                                 const FastHuffmanTable& literals,
@@ -93,29 +117,41 @@ template <class Traits>
   uint32_t bitsleft = cursor.bitsleft;
   const uint8_t* const in_end = reader.FastInputEnd();
   uint8_t* out = window.Out();
-  uint8_t* const out_end = window.FastOutputEnd(Traits::kMaxMatch);
+  uint8_t* const out_end = window.FastOutputEnd();
   const uint8_t* const out_start = window.Start();
   const uint32_t* const lit = literals.entries.data();
-  const uint64_t lit_mask = literals.main_mask;
-  const uint32_t lit_main = literals.main_bits;
   const uint32_t* const dist = distances.entries.data();
-  const uint64_t dist_mask = distances.main_mask;
-  const uint32_t dist_main = distances.main_bits;
+  constexpr uint64_t kLitMask = (uint64_t{1} << kLiteralTableBits) - 1;
+  constexpr uint64_t kDistMask = (uint64_t{1} << kDistanceTableBits) - 1;
 
   auto refill = [&] {
     uint64_t word;
     std::memcpy(&word, in, 8);
-    bitbuf |= word << bitsleft;
-    in += (63 - bitsleft) >> 3;
+    bitbuf |= word << static_cast<uint8_t>(bitsleft);
+    in += (~bitsleft >> 3) & 7;
     bitsleft |= 56;
   };
-  auto consume = [&](uint32_t n) {
-    bitbuf >>= n;
-    bitsleft -= n;
+  auto consume = [&](uint32_t entry) {
+    bitbuf >>= static_cast<uint8_t>(entry);
+    bitsleft -= entry;
   };
-  auto lookup_literal = [&] { return lit[bitbuf & lit_mask]; };
+  auto lookup_literal = [&] { return lit[bitbuf & kLitMask]; };
+  // The value of a length or distance entry: no flags, so its code length
+  // is the whole second byte.
+  auto value_of = [](uint64_t saved, uint32_t entry) {
+    uint64_t bits;
+    if constexpr (kBmi2) {
+      asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(saved), "r"(uint64_t{entry}));
+    } else {
+      bits = saved & ((uint64_t{1} << TotalBits(entry)) - 1);
+    }
+    return Value(entry) + static_cast<uint32_t>(bits >> static_cast<uint8_t>(entry >> 8));
+  };
+  auto subtable = [](const uint32_t* table, uint32_t link, uint64_t bits, uint32_t main_bits) {
+    return table[Value(link) + ((bits >> main_bits) & ((uint64_t{1} << SubtableBits(link)) - 1))];
+  };
   auto save = [&] {
-    reader.PutCursor({in, bitbuf, bitsleft});
+    reader.PutCursor({in, bitbuf, bitsleft & 0xFF});
     window.SetOut(out);
   };
 
@@ -127,48 +163,58 @@ template <class Traits>
   while (in < in_end && out < out_end) {
     refill();
     if (e & kLiteral) {
-      // Two literals per refill; 26 bits are still left for the next lookup.
-      consume(CodeLength(e));
+      // Up to three literals per refill: main-table codes take at most 11
+      // bits each, so 56 - 33 bits are still left for the next lookup.
+      consume(e);
       *out++ = static_cast<uint8_t>(Value(e));
       e = lookup_literal();
       if (e & kLiteral) {
-        consume(CodeLength(e));
+        consume(e);
         *out++ = static_cast<uint8_t>(Value(e));
         e = lookup_literal();
-        continue;
+        if (e & kLiteral) {
+          consume(e);
+          *out++ = static_cast<uint8_t>(Value(e));
+          e = lookup_literal();
+          continue;
+        }
       }
     }
-    if (e & kSubtable) {
-      e = lit[Value(e) + LowBits(bitbuf >> lit_main, ExtraBits(e))];
-      if (e & kLiteral) {
-        consume(CodeLength(e));
-        *out++ = static_cast<uint8_t>(Value(e));
-        e = lookup_literal();
-        continue;
-      }
-    }
+    // At least 34 bits are left here. A subtable link is exceptional too,
+    // so a plain length takes one test.
     if (e & kExceptional) {
-      save();
-      if (!IsEndOfBlock(e)) RaiseInflateCause(inflate_cause::kLengthSymbol);
-      reader.PutCursor({in, bitbuf >> CodeLength(e), bitsleft - CodeLength(e)});
-      return true;
+      if (e & kSubtable) {
+        e = subtable(lit, e, bitbuf, kLiteralTableBits);
+        if (e & kLiteral) {
+          consume(e);
+          *out++ = static_cast<uint8_t>(Value(e));
+          e = lookup_literal();
+          continue;
+        }
+      }
+      if (e & kExceptional) {
+        save();
+        if (!IsEndOfBlock(e)) RaiseInflateCause(inflate_cause::kLengthSymbol);
+        reader.PutCursor({in, bitbuf >> TotalBits(e), (bitsleft & 0xFF) - TotalBits(e)});
+        return true;
+      }
     }
-    // At least 41 bits are left: enough for Deflate64's 15 + 16.
-    const uint32_t length_bits = CodeLength(e);
-    const uint32_t length =
-        Value(e) + static_cast<uint32_t>(LowBits(bitbuf >> length_bits, ExtraBits(e)));
-    consume(length_bits + ExtraBits(e));
+    // Enough for Deflate64's 15 + 16.
+    uint64_t saved = bitbuf;
+    consume(e);
+    const uint32_t length = value_of(saved, e);
     refill();
-    uint32_t d = dist[bitbuf & dist_mask];
-    if (d & kSubtable) d = dist[Value(d) + LowBits(bitbuf >> dist_main, ExtraBits(d))];
+    uint32_t d = dist[bitbuf & kDistMask];
     if (d & kExceptional) {
-      save();
-      RaiseInflateCause(Traits::kBadDistance);
+      if (d & kSubtable) d = subtable(dist, d, bitbuf, kDistanceTableBits);
+      if (d & kExceptional) {
+        save();
+        RaiseInflateCause(Traits::kBadDistance);
+      }
     }
-    const uint32_t distance_bits = CodeLength(d);
-    const uint32_t distance =
-        Value(d) + static_cast<uint32_t>(LowBits(bitbuf >> distance_bits, ExtraBits(d)));
-    consume(distance_bits + ExtraBits(d));
+    saved = bitbuf;
+    consume(d);
+    const uint32_t distance = value_of(saved, d);
     if (distance > static_cast<uint32_t>(out - out_start)) {
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
@@ -184,7 +230,7 @@ template <class Traits>
 template <class Traits>
 bool FastLoopGeneric(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                      const FastHuffmanTable& literals, const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits>(reader, window, literals, distances);
+  return FastLoopBody<Traits, false>(reader, window, literals, distances);
 }
 
 #if defined(__x86_64__)
@@ -194,7 +240,7 @@ template <class Traits>
 [[gnu::target("bmi2")]] bool FastLoopBmi2(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                                           const FastHuffmanTable& literals,
                                           const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits>(reader, window, literals, distances);
+  return FastLoopBody<Traits, true>(reader, window, literals, distances);
 }
 #endif
 
@@ -220,23 +266,23 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
   uint32_t e = literals.Lookup(bits);
   if (e & kExceptional) {
     if (!IsEndOfBlock(e)) RaiseInflateCause(inflate_cause::kLengthSymbol);
-    reader.DiscardBits(static_cast<int32_t>(CodeLength(e)));
+    reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
     return true;
   }
   if (e & kLiteral) {
     // The literal goes out before its bits are discarded: when it reaches
     // the output limit, decoding stops with the code not consumed.
     window.PutLiteral(static_cast<uint8_t>(Value(e)));
-    reader.DiscardBits(static_cast<int32_t>(CodeLength(e)));
+    reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
     return false;
   }
-  const uint32_t length = Value(e) + (bits >> CodeLength(e) & ((1u << ExtraBits(e)) - 1));
-  reader.DiscardBits(static_cast<int32_t>(CodeLength(e) + ExtraBits(e)));
+  const uint32_t length = Value(e) + ExtraValue(bits, e);
+  reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
   bits = reader.PeekBits(distances.max_length + kDistancePeekExtra);
   uint32_t d = distances.Lookup(bits);
   if (d & kExceptional) RaiseInflateCause(Traits::kBadDistance);
-  const uint32_t distance = Value(d) + (bits >> CodeLength(d) & ((1u << ExtraBits(d)) - 1));
-  reader.DiscardBits(static_cast<int32_t>(CodeLength(d) + ExtraBits(d)));
+  const uint32_t distance = Value(d) + ExtraValue(bits, d);
+  reader.DiscardBits(static_cast<int32_t>(TotalBits(d)));
   window.PutMatch(static_cast<int32_t>(length), static_cast<int32_t>(distance));
   return false;
 }

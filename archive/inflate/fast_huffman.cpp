@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "archive/inflate/inflate_tables.h"
 
@@ -11,26 +12,52 @@ namespace {
 using namespace fast_entry;
 
 constexpr int32_t kMaxCodeLength = 15;
-// Main table sizes: 2^11 literal/length entries (8 KiB) and 2^8 distance
-// entries cover nearly every code in practice.
-constexpr uint32_t kLiteralMainBits = 11;
-constexpr uint32_t kDistanceMainBits = 8;
 
-uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
-  return (value << 16) | flags | (extra << 8) | length;
+constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
+  return (value << 16) | flags | (length << 8) | (length + extra);
+}
+uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
+  return (offset << 16) | kExceptional | kSubtable | (sub_bits << 8) | main_bits;
 }
 
-uint32_t SymbolEntry(int32_t symbol, uint32_t length, FastTableKind kind, bool deflate64) {
+// Each symbol's entry for a code length of 0: a code of length n adds n to
+// both the code length and the bit count.
+constexpr uint32_t SymbolBase(int32_t symbol, FastTableKind kind, bool deflate64) {
   if (kind == FastTableKind::kLiteralLength) {
-    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, length);
-    if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, length);
+    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, 0);
+    if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, 0);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
-    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, length);
-    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], length);
+    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, 0);
+    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], 0);
   }
   if (symbol >= 30 && !deflate64) return kInvalid;
-  return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], length);
+  return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], 0);
+}
+
+using SymbolBases = std::array<uint32_t, 288>;
+constexpr SymbolBases MakeSymbolBases(FastTableKind kind, bool deflate64) {
+  SymbolBases bases{};
+  const int32_t count = kind == FastTableKind::kLiteralLength ? 288 : 32;
+  for (int32_t symbol = 0; symbol < count; ++symbol)
+    bases[symbol] = SymbolBase(symbol, kind, deflate64);
+  return bases;
+}
+constexpr SymbolBases kLiteralBases = MakeSymbolBases(FastTableKind::kLiteralLength, false);
+constexpr SymbolBases kLiteral64Bases = MakeSymbolBases(FastTableKind::kLiteralLength, true);
+constexpr SymbolBases kDistanceBases = MakeSymbolBases(FastTableKind::kDistance, false);
+constexpr SymbolBases kDistance64Bases = MakeSymbolBases(FastTableKind::kDistance, true);
+static_assert(kLiteralBases[285] == Entry(258, 0, 0, 0) && kLiteral64Bases[285] == Entry(3, 0, 16, 0));
+static_assert(kDistanceBases[30] == kInvalid && kDistance64Bases[31] == Entry(49153, 0, 14, 0));
+
+const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
+  if (kind == FastTableKind::kLiteralLength) return deflate64 ? kLiteral64Bases : kLiteralBases;
+  return deflate64 ? kDistance64Bases : kDistanceBases;
+}
+
+inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length) {
+  const uint32_t base = bases[symbol];
+  return base == kInvalid ? kInvalid : base + (length << 8) + length;
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
@@ -41,11 +68,13 @@ uint32_t ReverseBits(uint32_t code, uint32_t length) {
 }  // namespace
 
 namespace {
-// The first canonical code of each length (RFC 1951, 3.2.2) and the longest
-// length; false when the lengths over-subscribe the code space.
+// The first canonical code of each length (RFC 1951, 3.2.2), the longest
+// length and whether the code fills the code space; false when the lengths
+// over-subscribe it.
 bool CanonicalStarts(const int32_t* lengths, int32_t count,
-                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest) {
-  std::array<int32_t, kMaxCodeLength + 1> per_length{};
+                     std::array<int32_t, kMaxCodeLength + 1>& per_length,
+                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest,
+                     bool& complete) {
   longest = 0;
   for (int32_t i = 0; i < count; ++i) {
     ++per_length[lengths[i]];
@@ -57,6 +86,7 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
     left = 2 * left - per_length[length];
     if (left < 0) return false;
   }
+  complete = left == 0;
   uint32_t code = 0;
   for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
     code = (code + static_cast<uint32_t>(per_length[length - 1])) << 1;
@@ -64,25 +94,55 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
   }
   return true;
 }
+
+// Fills a main table of a complete code: the entries of the codes of each
+// length go into the first 2^length slots, which are then doubled for the
+// next length (a reversed code of n bits repeats every 2^n slots), so every
+// slot is written by a block copy rather than one by one. Slots of longer
+// codes' prefixes are left for their links.
+void FillCompleteMain(uint32_t* main, uint32_t main_bits, const int32_t* lengths, int32_t count,
+                      const std::array<int32_t, kMaxCodeLength + 1>& per_length,
+                      const std::array<uint32_t, 288>& reversed, const SymbolBases& bases) {
+  // Symbols ordered by length, and within a length by symbol.
+  std::array<int32_t, kMaxCodeLength + 2> offsets{};
+  for (uint32_t length = 1; length <= main_bits; ++length)
+    offsets[length + 1] = offsets[length] + per_length[length];
+  std::array<uint16_t, 288> sorted;
+  for (int32_t symbol = 0; symbol < count; ++symbol) {
+    const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    if (length != 0 && length <= main_bits)
+      sorted[offsets[length]++] = static_cast<uint16_t>(symbol);
+  }
+  int32_t next = 0;
+  for (uint32_t length = 1; length <= main_bits; ++length) {
+    if (length > 1) std::memcpy(main + (1u << (length - 1)), main, sizeof(uint32_t) << (length - 1));
+    for (int32_t n = per_length[length]; n > 0; --n, ++next) {
+      const int32_t symbol = sorted[next];
+      main[reversed[symbol]] = SymbolEntry(bases, symbol, length);
+    }
+  }
+}
 }  // namespace
 
 bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
                     FastTableKind kind, bool deflate64) {
+  std::array<int32_t, kMaxCodeLength + 1> per_length{};
   std::array<uint32_t, kMaxCodeLength + 1> next_code{};
   int32_t longest = 0;
-  if (!CanonicalStarts(lengths, count, next_code, longest)) return false;
-  const uint32_t wanted_main = kind == FastTableKind::kLiteralLength ? kLiteralMainBits
-                                                                     : kDistanceMainBits;
-  const uint32_t main_bits = std::min<uint32_t>(wanted_main, static_cast<uint32_t>(longest));
+  bool complete = false;
+  if (!CanonicalStarts(lengths, count, per_length, next_code, longest, complete)) return false;
+  const uint32_t main_bits =
+      kind == FastTableKind::kLiteralLength ? kLiteralTableBits : kDistanceTableBits;
   const uint32_t main_size = 1u << main_bits;
   table.main_bits = main_bits;
   table.main_mask = main_size - 1;
   table.max_length = longest;
+  const SymbolBases& bases = BasesFor(kind, deflate64);
 
   // Reversed codes, and for each main prefix the longest code below it,
   // which sizes that prefix's subtable.
   std::array<uint32_t, 288> reversed;
-  std::array<uint8_t, 1u << kLiteralMainBits> sub_bits{};  // 0: no subtable yet
+  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits{};  // 0: no subtable yet
   std::array<uint16_t, 288> long_prefixes;  // main prefixes of longer codes
   int32_t long_prefix_count = 0;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
@@ -96,24 +156,34 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
       sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], bits));
     }
   }
-  table.entries.assign(main_size, kInvalid);
+  table.entries.resize(main_size);
+  if (complete) {
+    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, bases);
+  } else {
+    // Slots no code reaches stay invalid.
+    std::fill(table.entries.begin(), table.entries.end(), kInvalid);
+    for (int32_t symbol = 0; symbol < count; ++symbol) {
+      uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+      if (length == 0 || length > main_bits) continue;
+      uint32_t entry = SymbolEntry(bases, symbol, length);
+      for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length)
+        table.entries[at] = entry;
+    }
+  }
   for (int32_t i = 0; i < long_prefix_count; ++i) {
     uint32_t prefix = long_prefixes[i];
     uint32_t offset = static_cast<uint32_t>(table.entries.size());
-    table.entries[prefix] = Entry(offset, kExceptional | kSubtable, sub_bits[prefix], main_bits);
+    table.entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
     table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
   }
+  if (long_prefix_count == 0) return true;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
     uint32_t length = static_cast<uint32_t>(lengths[symbol]);
-    if (length == 0) continue;
-    uint32_t entry = SymbolEntry(symbol, length, kind, deflate64);
+    if (length <= main_bits) continue;
+    uint32_t entry = SymbolEntry(bases, symbol, length);
     uint32_t r = reversed[symbol];
-    if (length <= main_bits) {
-      for (uint32_t at = r; at < main_size; at += 1u << length) table.entries[at] = entry;
-      continue;
-    }
     uint32_t link = table.entries[r & (main_size - 1)];
-    uint32_t size = 1u << ExtraBits(link);
+    uint32_t size = 1u << SubtableBits(link);
     for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
       table.entries[Value(link) + at] = entry;
   }

@@ -10,10 +10,14 @@
 
 namespace velmora {
 
-// Entry: bits 0-5 code length (for a subtable link: main_bits; never above
-// 15, so a shift by the entry's low six bits needs no masking), 8-12 extra
-// bits (for a link: the subtable's index bits), 16-31 the literal, length
-// base, distance base or subtable offset.
+// Entry, laid out for the hot loop: bits 0-7 the bits a symbol takes (code
+// length plus extra bits), so that one shift of the bit buffer by the entry
+// consumes it (shifts use the low six bits, and a count kept in a byte may
+// carry the entry's higher bits as garbage); bits 8-11 the code length, so
+// that the extra value is the saved bit buffer cut to the low byte's count
+// and shifted down by this one; bits 13-15 flags; bits 16-31 the literal,
+// length base, distance base or subtable offset. A subtable link holds the
+// subtable's index bits where the code length goes, and main_bits below.
 namespace fast_entry {
 constexpr uint32_t kLiteral = 1u << 13;
 constexpr uint32_t kExceptional = 1u << 14;  // end of block, link or no code
@@ -22,13 +26,27 @@ constexpr uint32_t kSubtable = 1u << 15;
 // 31 in Deflate). The end of block is the exceptional entry with value 1.
 constexpr uint32_t kInvalid = kExceptional;
 constexpr uint32_t kEndOfBlockValue = 1;
-inline uint32_t CodeLength(uint32_t e) { return e & 63; }
-inline uint32_t ExtraBits(uint32_t e) { return (e >> 8) & 31; }
+inline uint32_t TotalBits(uint32_t e) { return e & 0xFF; }
+inline uint32_t CodeLength(uint32_t e) { return (e >> 8) & 15; }
+inline uint32_t ExtraBits(uint32_t e) { return TotalBits(e) - CodeLength(e); }
+inline uint32_t SubtableBits(uint32_t e) { return CodeLength(e); }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
 inline bool IsEndOfBlock(uint32_t e) { return Value(e) == kEndOfBlockValue; }
+// The extra bits' value of a length or distance entry, from the bit buffer
+// as it was before the entry's bits were consumed.
+inline uint32_t ExtraValue(uint64_t saved_bitbuf, uint32_t e) {
+  return static_cast<uint32_t>((saved_bitbuf & ((uint64_t{1} << TotalBits(e)) - 1)) >>
+                               CodeLength(e));
+}
 }  // namespace fast_entry
 
 enum class FastTableKind { kLiteralLength, kDistance };
+
+// Main table index bits: 2^11 literal/length entries (8 KiB) and 2^8
+// distance entries cover nearly every code in practice. They are fixed,
+// whatever the longest code, so that the hot loop masks with constants.
+constexpr uint32_t kLiteralTableBits = 11;
+constexpr uint32_t kDistanceTableBits = 8;
 
 struct FastHuffmanTable {
   std::vector<uint32_t> entries;
@@ -43,7 +61,7 @@ struct FastHuffmanTable {
     uint32_t e = entries[bits & main_mask];
     if (e & fast_entry::kSubtable) {
       e = entries[fast_entry::Value(e) +
-                  ((bits >> main_bits) & ((uint64_t{1} << fast_entry::ExtraBits(e)) - 1))];
+                  ((bits >> main_bits) & ((uint64_t{1} << fast_entry::SubtableBits(e)) - 1))];
     }
     return e;
   }

@@ -66,12 +66,12 @@ void TAbDfDecodeHuffmanTree::Build(const int32_t* lengths, int32_t first_index, 
   }
 }
 
-uint32_t TAbDfDecodeHuffmanTree::Decode(uint32_t index) const {
-  Assert((index & index_mask_) == 0,
+void TAbDfDecodeHuffmanTree::DecodeTooManyBits() {
+  Assert(false,
          "TAbDfDecodeHuffmanTree.Decode: trying to decode too many bits, use LookupBitLength "
          "property",
          kUnit, 445);
-  return table_[index];
+  __builtin_unreachable();  // Assert(false, ...) always throws
 }
 
 namespace {

@@ -28,14 +28,20 @@ class TAbDfDecodeHuffmanTree {
   // subscribed lengths make later symbols overwrite earlier ones.
   void Build(const int32_t* lengths, int32_t first_index, int32_t count,
              int32_t first_extra_symbol, const uint8_t* extra_bits);
-  // index: the peeked bits masked to LookupBitLength bits.
-  uint32_t Decode(uint32_t index) const;
+  // index: the peeked bits masked to LookupBitLength bits. Inline: a
+  // dynamic block header decodes every code length through it.
+  uint32_t Decode(uint32_t index) const {
+    if ((index & index_mask_) != 0) DecodeTooManyBits();
+    return table_[index];
+  }
 
   int32_t LookupBitLength() const { return lookup_bit_length_; }
   int32_t AlphabetSize() const { return alphabet_size_; }
   size_t TableSize() const { return table_.size(); }
 
  private:
+  [[noreturn]] static void DecodeTooManyBits();
+
   int32_t alphabet_size_;
   std::vector<uint32_t> table_;
   int32_t permitted_max_length_;

@@ -10,10 +10,11 @@
 namespace velmora {
 
 namespace {
-// Bytes passed on per slide (small enough that they are still in the
-// second-level cache when checksummed and written); the history kept is the
-// format's largest distance.
+// Bytes passed on at a time (small enough that they are still in the
+// second-level cache when checksummed and written), and produced between two
+// slides; the history kept is the format's largest distance.
 constexpr int32_t kPassOnBlock = 1 << 18;
+constexpr int32_t kSlideSpan = 4 * kPassOnBlock;
 // Room behind the longest match for word copies that run past its end.
 constexpr int32_t kOvershoot = 64;
 constexpr uint32_t kAdlerBase = 65521;  // largest prime below 2^16 (RFC 1950)
@@ -48,13 +49,11 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_on
   limit_write_point_ = deflate64 ? 98304 : 65536;
   if (output_limit_ > limit_write_point_) output_limit_ = limit_write_point_;
   const int32_t max_match = deflate64 ? kDeflate64MaxMatch : kDeflateMaxMatch;
-  const size_t size = static_cast<size_t>(history_) + kPassOnBlock + max_match + kOvershoot;
+  const size_t size = static_cast<size_t>(history_) + kSlideSpan + max_match + kOvershoot;
   buffer_.reset(new uint8_t[size]);
   out_ = pending_ = buffer_.get();
-  write_point_ = buffer_.get() + history_ + kPassOnBlock;
-  // With a limit every symbol goes through the careful path, which counts
-  // toward it; limits are for short previews, where speed does not matter.
-  fast_end_[0] = fast_end_[1] = output_limit_ > 0 ? buffer_.get() : write_point_;
+  write_point_ = buffer_.get() + history_ + kSlideSpan;
+  SetBlockEnd();
   (void)log_;
 }
 
@@ -89,10 +88,27 @@ void TAbDfOutputWindow::PassOn() {
   PassOnRange(from, out_);
 }
 
+void TAbDfOutputWindow::SetBlockEnd() {
+  pass_on_at_ = write_point_ - pending_ > kPassOnBlock ? pending_ + kPassOnBlock : write_point_;
+  // With a limit every symbol goes through the careful path, which counts
+  // toward it; limits are for short previews, where speed does not matter.
+  fast_end_ = output_limit_ > 0 ? buffer_.get() : pass_on_at_;
+}
+
+void TAbDfOutputWindow::PassOnBlock() {
+  if (out_ >= write_point_) {
+    Slide();
+  } else {
+    PassOn();
+    SetBlockEnd();
+  }
+}
+
 void TAbDfOutputWindow::Slide() {
   PassOn();
   std::memmove(buffer_.get(), out_ - history_, static_cast<size_t>(history_));
   out_ = pending_ = buffer_.get() + history_;
+  SetBlockEnd();
 }
 
 void TAbDfOutputWindow::PutLiteral(uint8_t value) {
@@ -112,7 +128,7 @@ void TAbDfOutputWindow::PutBytes(const void* data, int32_t count) {
   }
   SlideIfFull();
   while (count > 0) {
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(count, write_point_ - out_));
+    int32_t n = static_cast<int32_t>(std::min<int64_t>(count, pass_on_at_ - out_));
     std::memcpy(out_, in, static_cast<size_t>(n));
     out_ += n;
     in += n;

@@ -1,7 +1,10 @@
 // TAbDfOutputWindow: the decoder's output with the history back-references
-// need. Output is written straight into a large buffer and passed on to the
-// destination (or counted, in test-only mode) in blocks of 256 KiB, with the
-// checksum taken over each block as it leaves.
+// need. Output is written straight into a large buffer and passed on from
+// there to the destination (or counted, in test-only mode) in blocks of
+// about 256 KiB, with the checksum taken over each block as it leaves, while
+// it is still in cache. The buffer holds four such blocks behind the history,
+// so the history is moved back to its start only once per 1 MiB of output:
+// the buffer is the window, and output leaves from where it was decoded.
 #pragma once
 
 #include <cstdint>
@@ -36,15 +39,17 @@ class TAbDfOutputWindow {
   int64_t OutputPosition();
   void PassOn();
 
-  // The hot loop writes at Out() directly, below FastOutputEnd(max_match)
-  // (where a match of max_match plus a 32-byte overshoot still fits and the
-  // output limit is at least max_match away), then calls SetOut and Slide.
+  // The hot loop writes at Out() directly, below FastOutputEnd() (where a
+  // longest match plus a 32-byte overshoot still fits; with an output limit
+  // it never runs), then calls SetOut and SlideIfFull.
   uint8_t* Out() const { return out_; }
   const uint8_t* Start() const { return buffer_.get(); }
-  uint8_t* FastOutputEnd(int32_t max_match) const { return fast_end_[max_match > 258]; }
+  uint8_t* FastOutputEnd() const { return fast_end_; }
   void SetOut(uint8_t* out) { out_ = out; }
+  // Passes on a block when one is complete, and slides when the buffer is
+  // full.
   void SlideIfFull() {
-    if (out_ >= write_point_) Slide();
+    if (out_ >= pass_on_at_) PassOnBlock();
   }
 
  private:
@@ -58,7 +63,9 @@ class TAbDfOutputWindow {
   }
   static constexpr int32_t kLimitSlide = 32768;
   [[noreturn]] static void ThrowLimit();
+  void PassOnBlock();
   void Slide();
+  void SetBlockEnd();
   void PassOnRange(const uint8_t* from, const uint8_t* to);
 
   std::unique_ptr<uint8_t[]> buffer_;
@@ -71,9 +78,10 @@ class TAbDfOutputWindow {
   int64_t counted_ = 0;
   bool test_only_;
   bool crc32_;
-  uint8_t* write_point_;
-  uint8_t* pending_;  // first byte not yet passed on
-  uint8_t* fast_end_[2];
+  uint8_t* write_point_;  // a slide is due here
+  uint8_t* pending_;      // first byte not yet passed on
+  uint8_t* pass_on_at_;   // where the block from pending_ is complete
+  uint8_t* fast_end_;
   int32_t limit_write_point_;
   int32_t limit_fill_ = 0;
 };

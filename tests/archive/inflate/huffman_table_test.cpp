@@ -106,6 +106,35 @@ TEST(HuffmanTable, FastTableAgreesWithTheSingleLevelTable) {
   }
 }
 
+TEST(HuffmanTable, FastTableLeavesUnusedCodeSpaceInvalidWhereTheSingleLevelTableIsEmpty) {
+  // An incomplete code with short and long codes: 0, 10, 1100 and two of
+  // 13 bits; every other pattern reaches no code.
+  int32_t lengths[256] = {};
+  lengths[97] = 1;  // a
+  lengths[98] = 2;  // b
+  lengths[99] = 4;  // c
+  lengths[100] = 13;
+  lengths[101] = 13;
+  TAbDfDecodeHuffmanTree tree(256, huDecoding, 15);
+  tree.Build(lengths, 0, 256, 256, nullptr);
+  FastHuffmanTable fast;
+  ASSERT_TRUE(BuildFastTable(fast, lengths, 256, FastTableKind::kLiteralLength, false));
+  int empty = 0;
+  for (uint32_t bits = 0; bits < (1u << 13); ++bits) {
+    const uint32_t e = tree.Decode(bits);
+    const uint32_t f = fast.Lookup(bits);
+    if (e == kEmptyHuffmanEntry) {
+      ASSERT_EQ(f, fast_entry::kInvalid) << bits;
+      ++empty;
+      continue;
+    }
+    ASSERT_EQ(fast_entry::CodeLength(f), LengthOf(e)) << bits;
+    ASSERT_EQ(fast_entry::TotalBits(f), LengthOf(e)) << bits;
+    ASSERT_EQ(fast_entry::Value(f), SymbolOf(e)) << bits;
+  }
+  EXPECT_GT(empty, 0);
+}
+
 TEST(HuffmanTable, MisuseFailsItsAssertions) {
   inflate_test::ExpectAssertion(
       [] { TAbDfDecodeHuffmanTree tree(1, huDecoding, 15); },

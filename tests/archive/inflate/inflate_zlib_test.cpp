@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,6 +89,51 @@ TEST(InflateRoundTrip, RealFilesFromThisMachine) {
     ++tried;
   }
   if (tried == 0) GTEST_SKIP() << "no system files to compress";
+}
+
+TEST(InflateRoundTrip, RepeatsEveryShortAndLongPeriod) {
+  // Each period is a random pattern repeated well past the longest match,
+  // so matches of 258 bytes at that distance (and, with RLE, at 1) follow.
+  std::vector<uint8_t> data;
+  std::vector<uint32_t> periods;
+  for (uint32_t p = 1; p <= 40; ++p) periods.push_back(p);
+  for (uint32_t p : {63u, 64u, 65u, 255u, 1000u, 4097u, 32768u}) periods.push_back(p);
+  for (uint32_t p : periods) {
+    const std::vector<uint8_t> pattern = RandomBytes(p, p, 256);
+    for (size_t n = 0; n < std::max<size_t>(3 * p, 1100); n += p)
+      data.insert(data.end(), pattern.begin(), pattern.end());
+  }
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_RLE}) ExpectRoundTrip(data, 9, strategy);
+}
+
+// A destination that records the size of every write.
+class WriteSizes : public TMemoryStream {
+ public:
+  int32_t Write(const void* buffer, int32_t count) override {
+    sizes.push_back(count);
+    return TMemoryStream::Write(buffer, count);
+  }
+  std::vector<int32_t> sizes;
+};
+
+TEST(InflateRoundTrip, OutputLeavesInBlocksAsItIsMadeAndMatchesReachAcrossSlides) {
+  // Random blocks each repeated 32 KiB later: the farthest matches Deflate
+  // has, across every slide of the window in 3.5 MiB of output.
+  std::vector<uint8_t> data;
+  for (uint32_t seed = 0; data.size() < (7u << 19); ++seed) {
+    const std::vector<uint8_t> a = RandomBytes(24576, seed, 256);
+    const std::vector<uint8_t> b = RandomBytes(8192, seed + 1000, 64);
+    for (const auto* part : {&a, &b, &a}) data.insert(data.end(), part->begin(), part->end());
+  }
+  std::vector<uint8_t> packed = ZlibDeflateRaw(data, 6, Z_DEFAULT_STRATEGY);
+  TMemoryStream source(packed);
+  WriteSizes dest;
+  TAbDeflateHelper helper;
+  EXPECT_EQ(Inflate(&source, &dest, &helper), test::ZlibCrc32(data));
+  EXPECT_TRUE(dest.Data() == data);
+  // Blocks of about 256 KiB: never much more, and never the whole at once.
+  EXPECT_GE(dest.sizes.size(), data.size() / (256 * 1024));
+  for (int32_t size : dest.sizes) EXPECT_LE(size, 256 * 1024 + 258 + 64);
 }
 
 TEST(InflateRoundTrip, Adler32MatchesZlib) {
