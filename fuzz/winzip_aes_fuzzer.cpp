@@ -45,7 +45,7 @@ std::vector<uint8_t> Encrypt(std::vector<uint8_t> data, uint8_t strength) {
                          keys.data());
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   EVP_EncryptInit_ex(ctx,
-                     strength == 1 ? EVP_aes_128_ecb()
+                     strength == 1   ? EVP_aes_128_ecb()
                      : strength == 2 ? EVP_aes_192_ecb()
                                      : EVP_aes_256_ecb(),
                      nullptr, keys.data(), nullptr);

@@ -59,10 +59,14 @@ bool FindWinZipAesField(const std::string& extra, TAbWinZipAesField& field) {
 
 size_t WinZipAesKeySize(uint8_t strength) {
   switch (strength) {
-    case 1: return 16;
-    case 2: return 24;
-    case 3: return 32;
-    default: return 0;
+    case 1:
+      return 16;
+    case 2:
+      return 24;
+    case 3:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -75,11 +79,12 @@ TAbWinZipAesStream::TAbWinZipAesStream(TStream* source, int64_t packed_size, uin
     throw EAbWinZipAesError(Format("unknown WinZip AES key strength %d", {strength}));
   }
   salt_.resize(key_size_ / 2);
-  const auto overhead = static_cast<int64_t>(salt_.size() + kWinZipAesVerifierSize + kWinZipAesCodeSize);
+  const auto overhead =
+      static_cast<int64_t>(salt_.size() + kWinZipAesVerifierSize + kWinZipAesCodeSize);
   if (packed_size < overhead) {
-    throw EAbWinZipAesError(Format(
-        "WinZip AES item of %d bytes is shorter than its salt, verifier and code (%d bytes)",
-        {packed_size, overhead}));
+    throw EAbWinZipAesError(
+        Format("WinZip AES item of %d bytes is shorter than its salt, verifier and code (%d bytes)",
+               {packed_size, overhead}));
   }
   data_size_ = packed_size - overhead;
 }
@@ -123,8 +128,8 @@ bool TAbWinZipAesStream::Open(const std::string& password) {
                                : key_size_ == 24 ? EVP_aes_192_ecb()
                                                  : EVP_aes_256_ecb();
     char digest[] = "SHA1";
-    const OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_END};
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                 OSSL_PARAM_END};
     if (crypto->cipher == nullptr || crypto->mac == nullptr ||
         EVP_EncryptInit_ex(crypto->cipher, cipher, nullptr, keys.data(), nullptr) != 1 ||
         EVP_CIPHER_CTX_set_padding(crypto->cipher, 0) != 1 ||
@@ -155,7 +160,9 @@ void TAbWinZipAesStream::Decrypt(uint8_t* buffer, int64_t at, int32_t count) {
       // The block counter starts at 1 and is little-endian, the way
       // WinZip's (Brian Gladman's) code counts.
       uint64_t n = first_block + b + 1;
-      for (size_t i = 0; i < 8; ++i, n >>= 8) counters[b * kAesBlockSize + i] = static_cast<uint8_t>(n);
+      for (size_t i = 0; i < 8; ++i, n >>= 8) {
+        counters[b * kAesBlockSize + i] = static_cast<uint8_t>(n);
+      }
     }
     int out_length = 0;
     if (EVP_EncryptUpdate(crypto_->cipher, keystream, &out_length, counters,

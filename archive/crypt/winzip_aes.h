@@ -35,9 +35,9 @@ constexpr uint16_t kWinZipAesVersion1 = 1;
 constexpr uint16_t kWinZipAesVersion2 = 2;
 
 struct TAbWinZipAesField {
-  uint16_t Version = 0;   // AE-1 or AE-2
-  uint8_t Strength = 0;   // 1, 2, 3: 128-, 192- and 256-bit keys
-  uint16_t Method = 0;    // the compression method of the data
+  uint16_t Version = 0;  // AE-1 or AE-2
+  uint8_t Strength = 0;  // 1, 2, 3: 128-, 192- and 256-bit keys
+  uint16_t Method = 0;   // the compression method of the data
 };
 
 // Finds the 0x9901 field in a block of extra fields; false when there is

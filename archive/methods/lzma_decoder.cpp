@@ -47,13 +47,15 @@ struct LzmaStream {
     case LZMA_FORMAT_ERROR:
       throw EAbMethodDataError(Format("%s data does not start with an xz stream header", {name}));
     case LZMA_OPTIONS_ERROR:
-      throw EAbMethodDataError(Format("%s data uses options this decoder does not support", {name}));
+      throw EAbMethodDataError(
+          Format("%s data uses options this decoder does not support", {name}));
     case LZMA_DATA_ERROR:
       throw EAbMethodDataError(Format("%s data is damaged", {name}));
     case LZMA_BUF_ERROR:
       throw EAbMethodDataError(Format("%s data ends before its end", {name}));
     default:
-      throw EAbMethodDataError(Format("%s decoder failed (error %d)", {name, static_cast<int>(rc)}));
+      throw EAbMethodDataError(
+          Format("%s decoder failed (error %d)", {name, static_cast<int>(rc)}));
   }
 }
 
@@ -115,8 +117,8 @@ uint32_t DecodeLzmaData(TAbMethodJob& job) {
                              (uint32_t{props[4]} << 24);
   // No match reaches back farther than the output goes, so a dictionary
   // larger than the item is never used: it is not allocated either.
-  const uint64_t needed = std::max<uint64_t>(static_cast<uint64_t>(std::max<int64_t>(job.UnpackedSize, 0)),
-                                             LZMA_DICT_SIZE_MIN);
+  const uint64_t needed = std::max<uint64_t>(
+      static_cast<uint64_t>(std::max<int64_t>(job.UnpackedSize, 0)), LZMA_DICT_SIZE_MIN);
   options.dict_size = static_cast<uint32_t>(
       std::max<uint64_t>(std::min<uint64_t>(dict_size, needed), LZMA_DICT_SIZE_MIN));
   options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;

@@ -35,8 +35,7 @@ bool TAbMethodInput::Fill() {
   // A source may hand out less than asked (a spanned set at the end of an
   // image); only 0 means it has nothing more.
   while (count < static_cast<size_t>(wanted)) {
-    const int32_t got =
-        source_->Read(block_.get() + count, wanted - static_cast<int32_t>(count));
+    const int32_t got = source_->Read(block_.get() + count, wanted - static_cast<int32_t>(count));
     if (got <= 0) break;
     count += static_cast<size_t>(got);
   }
@@ -54,8 +53,9 @@ TAbMethodOutput::TAbMethodOutput(TAbMethodJob& job, const char* method_name)
 void TAbMethodOutput::Put(const uint8_t* data, size_t count) {
   if (count == 0) return;
   if (static_cast<int64_t>(count) > Room()) {
-    throw EAbMethodDataError(Format("%s data decodes to more than the item's declared size of %d bytes",
-                                    {method_name_, job_.UnpackedSize}));
+    throw EAbMethodDataError(
+        Format("%s data decodes to more than the item's declared size of %d bytes",
+               {method_name_, job_.UnpackedSize}));
   }
   UpdateCrc32Buffer(crc_, data, static_cast<int32_t>(count));
   const size_t step = static_cast<size_t>(std::max(job_.MaxWrite, 1));

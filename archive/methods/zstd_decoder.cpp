@@ -33,8 +33,7 @@ struct ZstdStream {
     case ZSTD_error_frameParameter_windowTooLarge:
       throw EAbMethodDataError("Zstandard data asks for a window larger than the item");
     default:
-      throw EAbMethodDataError(
-          Format("Zstandard data is damaged (%s)", {ZSTD_getErrorName(rc)}));
+      throw EAbMethodDataError(Format("Zstandard data is damaged (%s)", {ZSTD_getErrorName(rc)}));
   }
 }
 

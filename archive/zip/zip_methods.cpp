@@ -32,8 +32,8 @@ int64_t UnsignedSize(T size) {
   }
 }
 
-TAbMethodJob MakeJob(TAbZipArchive& archive, TAbZipItem& item, TStream* source,
-                     int64_t packed_size, TStream* stream) {
+TAbMethodJob MakeJob(TAbZipArchive& archive, TAbZipItem& item, TStream* source, int64_t packed_size,
+                     TStream* stream) {
   TAbMethodJob job;
   job.Source = source;
   job.PackedSize = packed_size;

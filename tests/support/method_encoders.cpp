@@ -16,7 +16,8 @@ std::vector<uint8_t> Bzip2Compress(const std::vector<uint8_t>& data) {
   auto size = static_cast<unsigned>(data.size() + data.size() / 100 + 600);
   std::vector<uint8_t> out(size);
   char none = 0;  // libbz2 takes no null source, even for no bytes
-  char* source = data.empty() ? &none : const_cast<char*>(reinterpret_cast<const char*>(data.data()));
+  char* source =
+      data.empty() ? &none : const_cast<char*>(reinterpret_cast<const char*>(data.data()));
   if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size, source,
                                static_cast<unsigned>(data.size()), 9, 0, 0) != BZ_OK) {
     throw std::runtime_error("bzip2 compression failed");
@@ -45,8 +46,8 @@ std::vector<uint8_t> LzmaZipCompress(const std::vector<uint8_t>& data, bool end_
   if (rc != LZMA_STREAM_END) throw std::runtime_error("LZMA compression failed");
   out.resize(packed);
   // Version 9.20, 5 bytes of properties: (pb * 5 + lp) * 9 + lc, dictionary.
-  std::vector<uint8_t> header = {9, 20, 5, 0,
-                                 static_cast<uint8_t>((options.pb * 5 + options.lp) * 9 + options.lc)};
+  std::vector<uint8_t> header = {
+      9, 20, 5, 0, static_cast<uint8_t>((options.pb * 5 + options.lp) * 9 + options.lc)};
   for (int i = 0; i < 4; ++i) header.push_back(static_cast<uint8_t>(options.dict_size >> (8 * i)));
   header.insert(header.end(), out.begin(), out.end());
   return header;
@@ -111,10 +112,17 @@ std::vector<uint8_t> WinZipAesEncrypt(const std::vector<uint8_t>& packed,
 }
 
 std::string WinZipAesExtraField(uint16_t version, uint8_t strength, uint16_t method) {
-  const char field[] = {1, static_cast<char>(0x99), 7, 0,
-                        static_cast<char>(version), static_cast<char>(version >> 8),
-                        'A', 'E', static_cast<char>(strength),
-                        static_cast<char>(method), static_cast<char>(method >> 8)};
+  const char field[] = {1,
+                        static_cast<char>(0x99),
+                        7,
+                        0,
+                        static_cast<char>(version),
+                        static_cast<char>(version >> 8),
+                        'A',
+                        'E',
+                        static_cast<char>(strength),
+                        static_cast<char>(method),
+                        static_cast<char>(method >> 8)};
   return std::string(field, sizeof field);
 }
 

@@ -3,12 +3,13 @@
 // decrypts, the verifier tells a wrong password, the authentication code
 // covers every encrypted byte once however the data is read, and the
 // extra field is found among others.
+#include "archive/crypt/winzip_aes.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "archive/crypt/winzip_aes.h"
 #include "tests/support/method_encoders.h"
 
 namespace velmora {

@@ -68,8 +68,10 @@ class MethodArchives : public ::testing::Test {
   }
   void TearDown() override {
     for (const auto& [name, old] : saved_) {
-      if (old) ::setenv(name.c_str(), old->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (old)
+        ::setenv(name.c_str(), old->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
     std::error_code ignored;
     fs::remove_all(root_, ignored);
@@ -77,8 +79,8 @@ class MethodArchives : public ::testing::Test {
 
   // Runs a shell command in the input folder; the archive goes to root_.
   void Run(const std::string& command) {
-    const std::string line = "cd '" + root_ + "/in' && " + command + " >'" + root_ +
-                             "/tool.log' 2>&1";
+    const std::string line =
+        "cd '" + root_ + "/in' && " + command + " >'" + root_ + "/tool.log' 2>&1";
     ASSERT_EQ(std::system(line.c_str()), 0) << command << "\n" << Log();
   }
   std::string Log() const {
@@ -128,9 +130,10 @@ class MethodArchives : public ::testing::Test {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
-#define REQUIRE_7ZIP()                                                          \
-  if (seven_zip_.empty()) GTEST_SKIP() << "7-Zip (7zz or 7z) is not installed: " \
-                                          "no archives of its making to read"
+#define REQUIRE_7ZIP()                                   \
+  if (seven_zip_.empty())                                \
+  GTEST_SKIP() << "7-Zip (7zz or 7z) is not installed: " \
+                  "no archives of its making to read"
 
 TEST_F(MethodArchives, SevenZipItemsOfEveryMethodExtractWithTheirContent) {
   REQUIRE_7ZIP();

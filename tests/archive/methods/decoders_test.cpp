@@ -114,7 +114,8 @@ TEST_P(MethodDecoders, RefuseDataThatDecodesPastTheDeclaredSize) {
 }
 
 TEST_P(MethodDecoders, FailDataCutShort) {
-  std::vector<uint8_t> cut(packed_.begin(), packed_.begin() + static_cast<long>(packed_.size() / 2));
+  std::vector<uint8_t> cut(packed_.begin(),
+                           packed_.begin() + static_cast<long>(packed_.size() / 2));
   const Decoded d = Decode(GetParam().method, cut, size_);
   EXPECT_EQ(d.code, AbMethodDataError) << d.error;
 }
