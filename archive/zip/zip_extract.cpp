@@ -20,6 +20,7 @@
 #include "archive/zip/bit_bucket_stream.h"
 #include "archive/zip/bounded_output_stream.h"
 #include "archive/zip/zip_archive.h"
+#include "archive/zip/zip_methods.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
 #include "platform/win32.h"
@@ -42,6 +43,7 @@ constexpr uint8_t kMethodDeflate = 8;
 constexpr uint8_t kMethodDeflate64 = 9;
 
 void CheckNeededVersion(const TAbZipItem& item) {
+  if (IsMethodsLibraryItem(item.Method())) return;  // 4.6 and 6.3 name only the method
   if ((item.NeededVersion() & 0xFF) > kAbMaxNeededVersion) throw EAbZipVersion();
 }
 
@@ -311,6 +313,14 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
     case kMethodDeflate:
     case kMethodDeflate64:
       crc = InflateItemData(Archive, Item, &bounded, check_value);
+      break;
+    case kZipMethodBzip2:
+    case kZipMethodLzma:
+    case kZipMethodZstd:
+    case kZipMethodXz:
+    case kZipMethodPpmd:       // refused there, before any password question
+    case kZipMethodWinZipAes:  // over any of the above, Stored or Deflate
+      crc = ExtractMethodsLibraryData(Archive, Item, header, &bounded, check_value);
       break;
     default:
       crc = ExpandLegacyData(Archive, Item, &bounded, check_value);

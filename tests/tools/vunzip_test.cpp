@@ -187,16 +187,13 @@ TEST_F(VunzipTest, ReadsPythonZipfileAndRefusesWhatItCannot) {
     for (int i = 0; i < 400; ++i) d += "python zipfile content\n";
     return d;
   }();
-  for (const char* zip : {"py-stored.zip", "py-deflate.zip"}) {
+  // bzip2 and LZMA items (version needed 4.6 and 6.3) were refused as
+  // needing a newer version until their libraries decoded them.
+  for (const char* zip : {"py-stored.zip", "py-deflate.zip", "py-bzip2.zip", "py-lzma.zip"}) {
     ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
     EXPECT_EQ(r.exit_code, 0) << zip << r.err;
     EXPECT_TRUE(Read(std::string("out-") + zip + "/dir/data.txt") == data) << zip;
-  }
-  for (const char* zip : {"py-bzip2.zip", "py-lzma.zip"}) {
-    ProcessResult r = Run({"-d", std::string("out-") + zip, zip});
-    EXPECT_EQ(r.exit_code, 81) << zip << r.err;
-    EXPECT_NE(r.err.find("newer version required"), std::string::npos) << r.err;
-    EXPECT_EQ(Run({"-t", zip}).exit_code, 81);
+    EXPECT_EQ(Run({"-t", zip}).exit_code, 0) << zip;
   }
 }
 
