@@ -47,6 +47,9 @@ using TAbArchiveItemProgressEvent =
 using TAbArchiveItemConfirmEvent = std::function<void(void* Sender, TAbArchiveItem* Item,
                                                       TAbProcessType ProcessType, bool& Confirm)>;
 using TAbConfirmOverwriteEvent = std::function<void(std::string& Name, bool& Confirm)>;
+// A note about an item that was extracted all the same (the text says
+// what happened, for a front end to show as a warning).
+using TAbItemWarningEvent = std::function<void(TAbArchiveItem* Item, const std::string& Message)>;
 using TAbArchiveConfirmEvent = std::function<void(void* Sender, bool& Confirm)>;
 using TAbArchiveEvent = std::function<void(void* Sender)>;
 using TAbProgressEvent = std::function<void(uint8_t Progress, bool& Abort)>;
@@ -163,6 +166,9 @@ class TAbArchive {
   TAbArchiveItemProgressEvent OnArchiveItemProgress;
   TAbArchiveItemConfirmEvent OnConfirmProcessItem;
   TAbConfirmOverwriteEvent OnConfirmOverwrite;
+  // An item landed on a file an earlier item of this run wrote (the same
+  // name twice in one archive): the later one replaces it, as unzip -o.
+  TAbItemWarningEvent OnItemWarning;
   TAbArchiveConfirmEvent OnSaveConfirm;
   TAbArchiveEvent OnLoad;
   // Handed to the decompressors; starts as this archive's NotifyProgress.

@@ -222,7 +222,10 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
       throw EAbException(Format("Error Moving File %s to %s",
                                 {WindowsPath(JoinHost(place.host_folder, temp_name)), target}));
     }
-    place.target->NoteWritten(place.folder_fd, place.leaf);
+    if (place.target->NoteWritten(place.folder_fd, place.leaf) && Archive.OnItemWarning) {
+      Archive.OnItemWarning(&Item, Format("%s replaces the file an earlier item of this archive "
+                                          "wrote under the same name", {target}));
+    }
   } catch (const EAbUserAbort&) {
     Archive.State = stInvalid;  // refuses further extraction until reloaded
     throw;

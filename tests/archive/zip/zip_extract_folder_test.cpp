@@ -70,6 +70,21 @@ TEST_F(ExtractThroughFolderTest, HostFolderKeepsNamesThatDifferOnlyInCase) {
   EXPECT_EQ(ReadText(Host("out/INC/other.h")), "other");
 }
 
+TEST_F(ExtractThroughFolderTest, SameNameTwiceWarnsAndTheLaterItemWins) {
+  auto z = Open({{.name = "d/a.txt", .data = Bytes("first")},
+                 {.name = "d/b.txt", .data = Bytes("other")},
+                 {.name = "d/a.txt", .data = Bytes("second")}});
+  std::vector<std::string> warnings;
+  z->archive.OnItemWarning = [&](TAbArchiveItem*, const std::string& message) {
+    warnings.push_back(message);
+  };
+  ExtractAll(*z);
+  EXPECT_EQ(ReadText(Host("out/d/a.txt")), "second");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("a.txt replaces the file an earlier item"), std::string::npos)
+      << warnings[0];
+}
+
 TEST_F(ExtractThroughFolderTest, PrefixDriveFindsExistingNamesWithoutRegardToCase) {
   const std::string drive_c = VelmoraPrefix() + "/drive_c";
   std::filesystem::create_directories(drive_c + "/Target/Docs");
