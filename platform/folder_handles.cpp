@@ -246,6 +246,7 @@ int TargetFolder::Descend(int parent_fd, const std::string& parent_host, const s
 
 FolderWalk TargetFolder::OpenBelow(const std::vector<std::string>& components, bool create,
                                    int* fd, std::string* host_folder, size_t* stopped_at) {
+  std::lock_guard<std::mutex> lock(mutex_);
   *stopped_at = 0;
   if (below_.size() > kMaxKeptFolders) DropBelow();
   // The longest part of the path that is open already.
@@ -301,6 +302,7 @@ std::string TargetFolder::EntryName(const std::string& host_folder, const std::s
 }
 
 bool TargetFolder::NoteWritten(int folder_fd, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
   std::string key = std::to_string(folder_fd) + '/' + (exact_names_ ? name : host::FoldCase(name));
   return !written_.insert(std::move(key)).second;
 }

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -87,6 +88,8 @@ class TargetFolder {
   std::string host_path_;
   bool exact_names_;
   // Relative path ("a/b") → an O_PATH handle of that folder.
+  // Two threads extracting into one target share these.
+  std::mutex mutex_;
   std::unordered_map<std::string, int> below_;
   std::unordered_set<std::string> written_;
 };
