@@ -174,7 +174,27 @@ if command -v strace >/dev/null; then
   done
 fi
 
-python3 - "$samples" "$syscalls" <<'PY'
+# --- one crowded folder -------------------------------------------------------
+# 65,535 empty items in one folder: the cost per item must not grow with the
+# folder (a listing read per item made this quadratic). Once per tool, each
+# into a fresh folder, interleaved; printed, not part of the RESULT ratios.
+crowded="$work/zips/crowded-65535.zip"
+if [ ! -s "$crowded" ]; then
+  python3 - "$crowded" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
+    for i in range(65535):
+        z.writestr("d/f%05d" % i, b"")
+PY
+fi
+crowded_line="65,535 empty items in one folder (s):"
+for tool in vunzip unzip bsdtar; do
+  ms=$(time_extract "$tool" "$crowded")
+  [ "$ms" = fail ] || ms=$(awk -v us="$ms" 'BEGIN { printf "%.1f", us / 1000000 }')
+  crowded_line="$crowded_line $tool $ms"
+done
+
+python3 - "$samples" "$syscalls" "$crowded_line" <<'PY'
 import collections, statistics, sys
 times = collections.defaultdict(list)
 failed = set()
@@ -219,6 +239,7 @@ for line in open(sys.argv[2]):
     print(f"{label:28}{tool:>10}{value:10.1f}")
     if tool == "vunzip":
         per_file = value if per_file is None else max(per_file, value)
+print("\n" + sys.argv[3])
 calls_text = f" syscalls_per_file={per_file:.1f}" if per_file is not None else ""
 print(f"RESULT extract min_vs_best_peer={result['extract']:.2f} "
       f"test_min_vs_best_peer={result['test']:.2f}{calls_text}")
