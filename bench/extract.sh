@@ -13,6 +13,7 @@
 #
 # Usage: bench/extract.sh [ROUNDS]   (env: BUILD_DIR, VUNZIP, BENCH_DIR)
 # Last line: RESULT extract min_vs_best_peer=... test_min_vs_best_peer=...
+#   syscalls_per_file=... (vunzip on the many-files archives, the most of them)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -145,7 +146,55 @@ for ((round = 1; round <= rounds; round++)); do
   echo "round $round of $rounds done" >&2
 done
 
-python3 - "$samples" <<'PY'
+# --- system calls per file --------------------------------------------------
+# strace -c -f over one extraction of each many-files archive, vunzip and
+# bsdtar alike, each into a fresh folder; the count is divided by the files.
+syscalls="$work/syscalls.$$"
+: > "$syscalls"
+if command -v strace >/dev/null; then
+  for zip_file in "${archives[@]}"; do
+    label=$(basename "$zip_file" .zip)
+    case $label in small-*) ;; *) continue ;; esac
+    files=$(unzip -Z1 "$zip_file" | grep -vc '/$' || true)
+    for tool in vunzip bsdtar; do
+      run_no=$((run_no + 1))
+      out="$work/out/$$-calls-$run_no-$tool"
+      trace="$work/strace.$$"
+      mkdir -p "$out"
+      rc=0
+      case $tool in
+        vunzip) strace -c -f -o "$trace" "$vunzip" -qq -o -d "$out" "$zip_file" >/dev/null 2>&1 || rc=$? ;;
+        bsdtar) strace -c -f -o "$trace" bsdtar -xf "$zip_file" -C "$out" >/dev/null 2>&1 || rc=$? ;;
+      esac
+      calls=$(awk '$NF == "total" { print $4 }' "$trace")
+      [ $rc -eq 0 ] || calls=fail
+      echo "$label $tool ${calls:-fail} $files" >> "$syscalls"
+      rm -f "$trace"
+    done
+  done
+fi
+
+# --- one crowded folder -------------------------------------------------------
+# 65,535 empty items in one folder: the cost per item must not grow with the
+# folder (a listing read per item made this quadratic). Once per tool, each
+# into a fresh folder, interleaved; printed, not part of the RESULT ratios.
+crowded="$work/zips/crowded-65535.zip"
+if [ ! -s "$crowded" ]; then
+  python3 - "$crowded" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
+    for i in range(65535):
+        z.writestr("d/f%05d" % i, b"")
+PY
+fi
+crowded_line="65,535 empty items in one folder (s):"
+for tool in vunzip unzip bsdtar; do
+  ms=$(time_extract "$tool" "$crowded")
+  [ "$ms" = fail ] || ms=$(awk -v us="$ms" 'BEGIN { printf "%.1f", us / 1000000 }')
+  crowded_line="$crowded_line $tool $ms"
+done
+
+python3 - "$samples" "$syscalls" "$crowded_line" <<'PY'
 import collections, statistics, sys
 times = collections.defaultdict(list)
 failed = set()
@@ -179,7 +228,20 @@ for kind, tools in (("extract", ["vunzip", "unzip", "7z", "bsdtar"]),
             row += f"{ratio:8.2f}"
         print(row)
     result[kind] = worst if worst is not None else 0.0
+print("\nsystem calls per extracted file (strace -c -f)")
+per_file = None
+for line in open(sys.argv[2]):
+    label, tool, calls, files = line.split()
+    if calls == "fail" or int(files) == 0:
+        print(f"{label:28}{tool:>10}{'fail':>10}")
+        continue
+    value = int(calls) / int(files)
+    print(f"{label:28}{tool:>10}{value:10.1f}")
+    if tool == "vunzip":
+        per_file = value if per_file is None else max(per_file, value)
+print("\n" + sys.argv[3])
+calls_text = f" syscalls_per_file={per_file:.1f}" if per_file is not None else ""
 print(f"RESULT extract min_vs_best_peer={result['extract']:.2f} "
-      f"test_min_vs_best_peer={result['test']:.2f}")
+      f"test_min_vs_best_peer={result['test']:.2f}{calls_text}")
 PY
-rm -rf "$work/out" "$samples"
+rm -rf "$work/out" "$samples" "$syscalls"

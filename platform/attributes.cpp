@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/folder_handles.h"
 #include "platform/host_files.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
@@ -147,6 +148,39 @@ bool SetFileAttributesA(const char* path, DWORD attributes) {
   if (write_xattr && xattr_first) host::WriteDosAttrib(*host_path, kept);
   if (mode != on_disk && ::chmod(host_path->c_str(), mode) != 0) return host::Fail();
   if (write_xattr && !xattr_first) host::WriteDosAttrib(*host_path, kept);
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool SetNewFileAttributes(int fd, const std::string& name, uint32_t attributes) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return host::Fail();
+  // The same rules as SetFileAttributesA above, on a regular file that was
+  // just made (so it carries no DOSATTRIB yet) and through its handle.
+  mode_t mode = st.st_mode & kPermissionBits;
+  auto unix_mode = static_cast<mode_t>(attributes >> 16);
+  bool has_unix_mode = S_ISREG(unix_mode);
+  if (has_unix_mode) mode = unix_mode & kPermissionBits;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    mode &= ~kWriteBits;
+  } else if ((mode & kWriteBits) == 0 && !has_unix_mode) {
+    mode |= S_IWUSR;
+  }
+  if (RunsByName(name)) mode |= (mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+  DWORD kept = attributes & kXattrKept;
+  // An item made on Unix carries no DOS attributes worth keeping: its low
+  // bits are 0 where a DOS tool would set archive, so only hidden and
+  // system count there. Written while the file still has its write bits
+  // (user attributes need write access, even through an open handle).
+  const bool differs = has_unix_mode
+                           ? (kept & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0
+                           : kept != DefaultKeptBits(st);
+  if (differs) {
+    char text[16];
+    int n = std::snprintf(text, sizeof text, "0x%x", kept);
+    (void)::fsetxattr(fd, kDosAttribName, text, static_cast<size_t>(n), 0);
+  }
+  if (mode != (st.st_mode & 07777) && ::fchmod(fd, mode) != 0) return host::Fail();
   SetLastError(ERROR_SUCCESS);
   return true;
 }

@@ -7,6 +7,10 @@
 
 #include "platform/win32.h"
 
+// glibc's own flag (2.32 and later; the header came only with 2.35): true
+// until the process first starts a thread, and it never goes back.
+extern "C" char __libc_single_threaded;
+
 namespace velmora {
 
 void InitializeCriticalSection(CRITICAL_SECTION* /*section*/) {
@@ -22,6 +26,9 @@ void DeleteCriticalSection(CRITICAL_SECTION* /*section*/) {
 }
 
 bool IsMultiThread() {
+  // The archive asks for every item it extracts; a process that never
+  // started a thread is answered without listing /proc.
+  if (__libc_single_threaded != 0) return false;
   // Every thread of the process is an entry of /proc/self/task.
   DIR* tasks = ::opendir("/proc/self/task");
   if (tasks == nullptr) return true;  // unknown: locking is always safe

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "platform/host_files.h"
 #include "platform/paths.h"
@@ -39,11 +40,17 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-std::string HexName(const char* prefix, UINT unique) {
+// Four-digit names tried before the names grow; then long random ones.
+constexpr UINT kShortNameTries = 64;
+constexpr UINT kLongNameTries = 64;
+
+std::string HexName(const char* prefix, UINT unique, bool whole_number = false) {
   // The first three characters of the prefix, as Windows takes them.
   std::string name = prefix != nullptr ? std::string(prefix).substr(0, 3) : std::string();
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%X", unique & 0xFFFF);
+  char digits[12];
+  // A given number keeps its low 16 bits, as on Windows; the long numbers
+  // of a crowded folder (above 0xFFFF) are written whole.
+  std::snprintf(digits, sizeof digits, "%X", whole_number ? unique : unique & 0xFFFF);
   return name + digits + ".TMP";
 }
 
@@ -93,10 +100,15 @@ UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* t
   }
 
   host::FolderChange change(*folder);
+  // The four-digit names first, as Windows makes them; a folder crowded
+  // with them (leftovers, or another user's files) is not a dead end: after
+  // kShortNameTries taken names the numbers grow to eight random digits.
   UINT start = StartingNumber();
-  for (UINT tried = 0; tried < 0xFFFF; ++tried) {
-    UINT number = (start + tried) % 0xFFFF + 1;  // 1 to 0xFFFF: 0 means "create"
-    std::string name = HexName(prefix, number);
+  static thread_local std::mt19937 random{std::random_device{}() ^ static_cast<unsigned>(::getpid())};
+  for (UINT tried = 0; tried < kShortNameTries + kLongNameTries; ++tried) {
+    UINT number = tried < kShortNameTries ? (start + tried) % 0xFFFF + 1  // 1 to 0xFFFF
+                                          : static_cast<UINT>(random() | 0x10000000u);
+    std::string name = HexName(prefix, number, tried >= kShortNameTries);
     if (!fits(name)) {
       SetLastError(ERROR_BUFFER_OVERFLOW);
       return 0;
@@ -114,7 +126,7 @@ UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* t
     SetLastError(ERROR_SUCCESS);
     return number;
   }
-  SetLastError(ERROR_FILE_EXISTS);  // every one of the 65,535 names is taken
+  SetLastError(ERROR_FILE_EXISTS);
   return 0;
 }
 

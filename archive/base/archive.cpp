@@ -1,5 +1,7 @@
 #include "archive/base/archive.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <utility>
 
@@ -287,6 +289,16 @@ void TAbArchive::SetBaseDirectory(const std::string& Value) {
   if (v.size() > 1 && v.back() == '\\' && v[v.size() - 2] != ':') v.pop_back();
   if (!v.empty() && !IsDirectory(v)) throw EAbNoSuchDirectory();
   base_directory_ = v;
+  host_base_directory_.clear();
+}
+
+void TAbArchive::SetHostBaseDirectory(const std::string& HostFolder) {
+  struct stat st {};
+  if (HostFolder.empty() || ::stat(HostFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw EAbNoSuchDirectory();
+  }
+  host_base_directory_ = HostFolder;
+  base_directory_ = WindowsPath(HostFolder);
 }
 
 void TAbArchive::SetLogging(bool Value) {

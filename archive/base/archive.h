@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/base/archive_item.h"
 #include "archive/base/exceptions.h"
@@ -46,6 +47,9 @@ using TAbArchiveItemProgressEvent =
 using TAbArchiveItemConfirmEvent = std::function<void(void* Sender, TAbArchiveItem* Item,
                                                       TAbProcessType ProcessType, bool& Confirm)>;
 using TAbConfirmOverwriteEvent = std::function<void(std::string& Name, bool& Confirm)>;
+// A note about an item that was extracted all the same (the text says
+// what happened, for a front end to show as a warning).
+using TAbItemWarningEvent = std::function<void(TAbArchiveItem* Item, const std::string& Message)>;
 using TAbArchiveConfirmEvent = std::function<void(void* Sender, bool& Confirm)>;
 using TAbArchiveEvent = std::function<void(void* Sender)>;
 using TAbProgressEvent = std::function<void(uint8_t Progress, bool& Abort)>;
@@ -126,6 +130,12 @@ class TAbArchive {
 
   const std::string& BaseDirectory() const { return base_directory_; }
   void SetBaseDirectory(const std::string& Value);
+  // A base folder named by its host path as a command line gives it (every
+  // character but "/" belongs to a name, a backslash too); BaseDirectory
+  // then shows it as a Z: path. Names below it are taken exactly. Empty
+  // unless set; SetBaseDirectory clears it.
+  const std::string& HostBaseDirectory() const { return host_base_directory_; }
+  void SetHostBaseDirectory(const std::string& HostFolder);
   const std::string& LogFile() const { return log_file_; }
   void SetLogFile(const std::string& Value) { log_file_ = Value; }
   bool Logging() const { return logging_; }
@@ -156,6 +166,9 @@ class TAbArchive {
   TAbArchiveItemProgressEvent OnArchiveItemProgress;
   TAbArchiveItemConfirmEvent OnConfirmProcessItem;
   TAbConfirmOverwriteEvent OnConfirmOverwrite;
+  // An item landed on a file an earlier item of this run wrote (the same
+  // name twice in one archive): the later one replaces it, as unzip -o.
+  TAbItemWarningEvent OnItemWarning;
   TAbArchiveConfirmEvent OnSaveConfirm;
   TAbArchiveEvent OnLoad;
   // Handed to the decompressors; starts as this archive's NotifyProgress.
@@ -176,6 +189,7 @@ class TAbArchive {
   TStream* stream_ = nullptr;
   std::unique_ptr<TStream> owned_stream_;
   std::string base_directory_;
+  std::string host_base_directory_;
   int32_t span_size_limit_ = 0;
   std::unique_ptr<TAbArchiveList> items_;
   std::string log_file_;
@@ -200,5 +214,13 @@ bool ItemMatchesMaskList(const TAbArchiveItem& Item, const std::string& List);
 bool ConfirmTargetPath(const std::string& BaseDirectory, std::string& Name,
                        TAbExtractOptions Options,
                        const TAbConfirmOverwriteEvent& OnConfirmOverwrite);
+
+// The folder names and the file name an item's stored name becomes below
+// the base folder: every part with eoRestorePath (empty and "." parts
+// dropped), else the bare name. A name that would land outside the base
+// folder raises EAbException, as ConfirmTargetPath does. A folder item's
+// name may end with a separator; its parts are all folders then.
+std::vector<std::string> TargetPathParts(const std::string& Name, TAbExtractOptions Options,
+                                         bool FolderItem);
 
 }  // namespace velmora

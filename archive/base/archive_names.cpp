@@ -109,4 +109,29 @@ bool ConfirmTargetPath(const std::string& BaseDirectory, std::string& Name,
   return confirm;
 }
 
+std::vector<std::string> TargetPathParts(const std::string& Name, TAbExtractOptions Options,
+                                         bool FolderItem) {
+  std::string name = Name;
+  SlashesToBackslashes(name);
+  if (FolderItem && (Options & eoRestorePath) != 0) {
+    while (!name.empty() && name.back() == '\\') name.pop_back();
+  }
+  CheckStoredNameStaysInside(name, Options);
+  std::vector<std::string> parts;
+  if ((Options & eoRestorePath) == 0) {
+    parts.push_back(NamePart(name));
+    return parts;
+  }
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('\\', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    start = end + 1;
+  }
+  if (parts.empty() && !FolderItem) RaiseUnsafeName(Name);
+  return parts;
+}
+
 }  // namespace velmora

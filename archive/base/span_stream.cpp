@@ -1,6 +1,10 @@
 #include "archive/base/span_stream.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "archive/base/directories.h"
@@ -12,6 +16,23 @@
 namespace velmora {
 
 namespace {
+
+// The read buffer: large enough that a directory or a run of small items
+// takes few reads, small enough for the memory of a command line tool.
+constexpr int32_t kReadBufferSize = 256 * 1024;
+
+// pread whole, or to the end of the file.
+int32_t ReadAt(int fd, void* buffer, int32_t count, int64_t offset) {
+  int32_t done = 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (done < count) {
+    ssize_t n = ::pread(fd, out + done, static_cast<size_t>(count - done), offset + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
 
 // GetDriveTypeA's answer for a RAM disk, whose free space says nothing about
 // room for an image.
@@ -65,7 +86,35 @@ void TAbSpanStream::OpenImage() {
   file_ = std::make_unique<TFileStream>(image_name_, open_mode_);
   bytes_written_ = 0;
   position_ = 0;
+  buffer_length_ = 0;
   size_ = writing_ ? 0 : file_->Size();
+}
+
+int32_t TAbSpanStream::ReadThroughBuffer(void* buffer, int32_t count) {
+  const int fd = file_->Handle();
+  auto* out = static_cast<uint8_t*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    const int64_t at = position_ + done;
+    if (at >= buffer_start_ && at < buffer_start_ + buffer_length_) {
+      const auto offset = static_cast<size_t>(at - buffer_start_);
+      const int32_t n = std::min<int32_t>(count - done, buffer_length_ - static_cast<int32_t>(offset));
+      std::memcpy(out + done, buffer_.data() + offset, static_cast<size_t>(n));
+      done += n;
+      continue;
+    }
+    if (count - done >= kReadBufferSize) {
+      // A large read goes straight to the caller.
+      const int32_t n = ReadAt(fd, out + done, count - done, at);
+      done += n;
+      break;
+    }
+    if (buffer_.empty()) buffer_.resize(kReadBufferSize);
+    buffer_start_ = at;
+    buffer_length_ = ReadAt(fd, buffer_.data(), kReadBufferSize, at);
+    if (buffer_length_ == 0) break;
+  }
+  return done;
 }
 
 // Frees the current image, asks the owner for the one now numbered
@@ -91,8 +140,9 @@ int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
       OpenImage();
     }
   }
-  const int32_t n = file_->Read(buffer, count);
-  if (!writing_) position_ += n;
+  if (writing_) return file_->Read(buffer, count);
+  const int32_t n = ReadThroughBuffer(buffer, count);
+  position_ += n;
   return n;
 }
 
@@ -120,7 +170,8 @@ int64_t TAbSpanStream::Seek(int64_t offset, uint16_t origin) {
   if (target > size_) size_ = file_->Size();
   if (StayInImage) target = std::clamp<int64_t>(target, 0, size_);
   if (target >= 0 && target <= size_) {
-    if (target != position_) position_ = file_->Seek(target, soFromBeginning);
+    // Reads go by position (pread), so a move costs no system call.
+    position_ = target;
     return position_;
   }
   if (!OnRequestImage) return position_;
@@ -137,7 +188,7 @@ int64_t TAbSpanStream::SeekToOtherImage(int64_t target, int64_t old_size) {
   OpenImage();
   int64_t landing = target < 0 ? AddClamped(size_, target) : target - old_size;
   landing = std::clamp<int64_t>(landing, 0, size_);
-  position_ = file_->Seek(landing, soFromBeginning);
+  position_ = landing;
   return position_;
 }
 
@@ -153,7 +204,8 @@ void TAbSpanStream::SetSize(int64_t new_size) {
   file_->SetSize(new_size);
   if (!writing_) {
     size_ = file_->Size();
-    position_ = file_->Position();
+    position_ = std::min(position_, size_);
+    buffer_length_ = 0;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/file_stream.h"
 #include "rtl/stream.h"
@@ -95,6 +96,14 @@ class TAbSpanStream : public TStream {
   // the OS on every read; the size is asked again before leaving an image.
   int64_t position_ = 0;
   int64_t size_ = 0;
+  // Reading mode reads through one buffer with pread: the directory, the
+  // local headers and small items cost a system call per buffer, not one
+  // per record. Holds image bytes [buffer_start_, buffer_start_ +
+  // buffer_length_) of the current image.
+  int32_t ReadThroughBuffer(void* buffer, int32_t count);
+  std::vector<uint8_t> buffer_;
+  int64_t buffer_start_ = 0;
+  int32_t buffer_length_ = 0;
 };
 
 }  // namespace velmora

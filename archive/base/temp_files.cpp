@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "archive/base/directories.h"
+#include "platform/folder_handles.h"
+#include "platform/paths.h"
 #include "platform/sysutils.h"
 #include "platform/win32.h"
 #include "rtl/exceptions.h"
@@ -34,7 +36,13 @@ std::string MakeTempFileName(const std::string& Directory) {
 
 TAbTempFileStream::TAbTempFileStream(bool DeleteOnFree)
     : TFileStream(MakeTempFileName(""), fmOpenReadWrite | fmShareExclusive),
-      delete_on_free_(DeleteOnFree) {}
+      delete_on_free_(DeleteOnFree) {
+  if (delete_on_free_) {
+    if (std::optional<std::string> host = HostPath(FileName())) {
+      pending_token_ = NotePendingTempFile(*host);
+    }
+  }
+}
 
 TAbTempFileStream::~TAbTempFileStream() { Finish(false); }
 
@@ -49,6 +57,8 @@ void TAbTempFileStream::Finish(bool raise_flush_error) {
   }
   CloseHandle();
   if (delete_on_free_) DeleteFile(FileName());
+  ForgetPendingTempFile(pending_token_);
+  pending_token_ = -1;
   if (flush_error != ERROR_SUCCESS && raise_flush_error) throw EOSError(flush_error);
 }
 

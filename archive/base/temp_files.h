@@ -34,6 +34,9 @@ class TAbTempFileStream : public TFileStream {
   void Finish(bool raise_flush_error);
   bool delete_on_free_;
   bool finished_ = false;
+  // Registered for removal by a signal handler while the file exists
+  // (it may hold decrypted data).
+  int pending_token_ = -1;
 };
 
 }  // namespace velmora

@@ -107,15 +107,6 @@ std::unique_ptr<TAbDfDecryptStream> OpenStoredDecryption(TAbZipArchive& archive,
   return stream;
 }
 
-// The folder a target lies in, as the user knows it on this system, for
-// the words of a full disk.
-std::string HostFolderOf(const std::string& target) {
-  const std::string host = HostPath(target).value_or(target);
-  const size_t slash = host.find_last_of("/\\");
-  if (slash == std::string::npos) return host;
-  return slash == 0 ? host.substr(0, 1) : host.substr(0, slash);
-}
-
 }  // namespace
 
 bool IsFolderItem(const TAbZipItem& Item) {
@@ -362,73 +353,6 @@ void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
 
   TAbBitBucketStream bucket;
   UnzipItemToStream(Archive, Item, &bucket);
-}
-
-void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
-  std::string target = FileName;
-  if (!ConfirmTargetPath(Archive.BaseDirectory(), target, Archive.ExtractOptions,
-                         Archive.OnConfirmOverwrite)) {
-    return;
-  }
-  if (IsFolderItem(Item)) {
-    // No data to write. Flat, a folder leaves nothing behind; with its path
-    // kept it is made, also when it holds no file.
-    if ((Archive.ExtractOptions & eoRestorePath) == 0) return;
-    while (!target.empty() && target.back() == '\\') target.pop_back();
-    if (!target.empty() && !IsDirectory(target)) {
-      if ((Archive.ExtractOptions & eoCreateDirs) == 0) throw EAbNoSuchDirectory();
-      ForceDirectoryTree(target);
-    }
-    return;
-  }
-
-  std::string temp_name;
-  bool wrote_target = false;
-  auto clean_up = [&]() {
-    // Only a target this extraction put there goes; one that was there
-    // before and was never replaced stays. The temporary file can hold
-    // decrypted data, so it never stays behind.
-    if (wrote_target && FileExists(target)) DeleteFile(target);
-    if (!temp_name.empty()) DeleteFile(temp_name);
-  };
-  try {
-    {
-      // A "VMS" file in the system's temporary folder, open exclusively, as
-      // TAbTempFileStream makes it, but not flushed to disk when closed: it
-      // is read back at once and then goes, so an fsync would only cost
-      // time (much of it, for many small items).
-      temp_name = MakeTempFileName("");
-      TFileStream temp(temp_name, fmOpenReadWrite | fmShareExclusive);
-      UnzipItemToStream(Archive, Item, &temp);
-      temp.Close();  // a write refused only at close fails the item too
-    }
-    // A new target takes the temporary file itself (a rename on one file
-    // system); an existing one is replaced whole by a copy. Either way the
-    // target is never half-written, and a copy that fails is an error even
-    // where an old file of that name is still there.
-    // (A rename refuses an existing target, which then gets the copy.)
-    GiveNewFileMode(temp_name.c_str());  // no longer private once it is the user's file
-    const bool moved = MoveFileA(temp_name.c_str(), target.c_str());
-    wrote_target = moved || CopyFileA(temp_name.c_str(), target.c_str(), false);
-    const DWORD copy_error = wrote_target ? ERROR_SUCCESS : GetLastError();
-    if (!wrote_target || (!moved && !FileExists(target))) {
-      if (copy_error == ERROR_DISK_FULL) throw EDiskFull(ENOSPC, HostFolderOf(target));
-      throw EAbException(Format("Error Moving File %s to %s", {temp_name, target}));
-    }
-    if (!moved) DeleteFile(temp_name);
-    temp_name.clear();
-    const uint32_t date_time =
-        (static_cast<uint32_t>(Item.GetDosDate()) << 16) | Item.GetDosTime();
-    SetFileDosDateTime(target, date_time);
-    SetFileAttributesOf(target, Item.GetHostAttributes());
-  } catch (const EAbUserAbort&) {
-    Archive.State = stInvalid;  // refuses further extraction until reloaded
-    clean_up();
-    throw;
-  } catch (...) {
-    clean_up();
-    throw;
-  }
 }
 
 }  // namespace velmora

@@ -21,9 +21,10 @@ class TAbZipItem;
 // AES, bzip2 and LZMA need more and are refused before anything is read.
 constexpr uint8_t kAbMaxNeededVersion = 21;
 
-// Through a temporary file in the system's temporary folder, then over the
-// target: a failed item never leaves a half-written target, removes only a
-// target file it wrote itself and never leaves its temporary file behind.
+// Through a file without a name in the target's own folder, named only when
+// complete (zip_extract_file.cpp): a failed item never leaves a half-written
+// target, never touches a file it did not replace, and leaves no temporary
+// file behind, even when the process is killed.
 void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName);
 // Writes the item's data to Stream at its position.
 void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream);

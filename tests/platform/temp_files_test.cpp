@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <regex>
 #include <set>
@@ -86,6 +91,28 @@ TEST_F(TempFilesTest, EveryCallGetsAFileOfItsOwn) {
   }
   EXPECT_EQ(names.size(), 200u);
   for (const auto& name : names) EXPECT_TRUE(HostExists(*HostPath(name))) << name;
+}
+
+TEST_F(TempFilesTest, AFolderWithEveryShortNameTakenStillGetsAFile) {
+  // Leftovers or another user's files must not block every extraction.
+  if (::geteuid() != 0) GTEST_SKIP() << "the 65,535 names go on a tmpfs, which needs root";
+  const std::string ram = Scratch("ram");
+  ASSERT_EQ(::mkdir(ram.c_str(), 0700), 0);
+  ASSERT_EQ(::mount("tmpfs", ram.c_str(), "tmpfs", 0, "size=1m,nr_inodes=70000"), 0);
+  for (unsigned number = 1; number <= 0xFFFF; ++number) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%X", number);
+    const std::string taken = ram + "/VMS" + digits + ".TMP";
+    int fd = ::open(taken.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0) << taken;
+    ::close(fd);
+  }
+  char name[MAX_PATH];
+  const std::string folder = WindowsPath(ram) + "\\";
+  EXPECT_NE(GetTempFileNameA(folder.c_str(), "VMS", 0, name), 0u);
+  EXPECT_TRUE(std::regex_match(std::string(name), std::regex(R"(.*\\VMS[0-9A-F]{8}\.TMP)"))) << name;
+  EXPECT_TRUE(HostExists(*HostPath(name)));
+  ::umount2(ram.c_str(), MNT_DETACH);
 }
 
 TEST_F(TempFilesTest, OnlyThreeCharactersOfThePrefixCount) {

@@ -1,6 +1,7 @@
 // vunzip: lists, tests and extracts ZIP archives with the engine the
 // installer unpacks itself with. Options and exit codes follow unzip.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include "archive/zip/bit_bucket_stream.h"
 #include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_extract.h"
+#include "platform/folder_handles.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
 #include "tools/vunzip/damage.h"
@@ -363,8 +365,8 @@ int Vunzip::Extract() {
   try {
     unzipper_.SetExtractOptions(options_.junk_paths ? eoCreateDirs
                                                     : (eoCreateDirs | eoRestorePath));
-    unzipper_.SetBaseDirectory(
-        WindowsPath(std::filesystem::absolute(dir, ec).lexically_normal().string()));
+    // A host path, handed over as one: a backslash in it is part of a name.
+    archive_->SetHostBaseDirectory(std::filesystem::absolute(dir, ec).lexically_normal().string());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vunzip: cannot use folder %s: %s\n", dir.string().c_str(), e.what());
     return kExitSevere;
@@ -593,8 +595,21 @@ std::FILE* StartPager() {
 }  // namespace
 }  // namespace velmora::vunzip
 
+// SIGINT, SIGTERM and SIGHUP stop a run as unzip's "aborted" (80). A file
+// being written has no name yet and goes with the process; what has a
+// name (a hidden temporary file, the pipe mode's temporary file, either of
+// which may hold decrypted data) is removed first.
+extern "C" void StopOnSignal(int) {
+  velmora::RemovePendingTempFiles();
+  ::_exit(80);
+}
+
 int main(int argc, char** argv) {
   using namespace velmora::vunzip;
+  struct sigaction stop {};
+  stop.sa_handler = StopOnSignal;
+  sigemptyset(&stop.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &stop, nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);
   // Started as vzipinfo (a link), or asked with -Z first: zipinfo mode,
   // whose default options come from ZIPINFO, unzip's from UNZIP.

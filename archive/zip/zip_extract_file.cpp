@@ -1,0 +1,239 @@
+// The file side of the extraction driver: an item is written where it will
+// live, through an open handle of its folder. The data goes into a file
+// without a name in that folder; date, time and attributes are set on the
+// open file; only then does it take its name, replacing an older file of
+// that name in one step. So the target appears only complete, a file it
+// replaces stays until then, nothing is left behind by a failure or a
+// kill, and a target on another file system than the temporary folder
+// costs no second copy. This is the temporary file and move of the
+// original driver done in the target's folder, with the same results.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/base/archive.h"
+#include "archive/base/exceptions.h"
+#include "archive/zip/zip_archive.h"
+#include "archive/zip/zip_extract.h"
+#include "platform/folder_handles.h"
+#include "platform/paths.h"
+#include "platform/win32.h"
+#include "rtl/exceptions.h"
+#include "rtl/format.h"
+
+namespace velmora {
+
+namespace {
+
+// A stream over the new file's handle, which the file object keeps. A
+// failed write fails the item, and a full disk says so. It keeps its own
+// position: the decoders ask for it often, and asking the kernel would
+// cost a system call each time.
+class NewFileStream : public TStream {
+ public:
+  NewFileStream(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
+
+  int32_t Read(void* buffer, int32_t count) override {
+    int32_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < count) {
+      ssize_t n = ::read(fd_, out + done, static_cast<size_t>(count - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<int32_t>(n);
+    }
+    position_ += done;
+    return done;
+  }
+
+  int32_t Write(const void* buffer, int32_t count) override {
+    int32_t done = 0;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    while (done < count) {
+      ssize_t n = ::write(fd_, in + done, static_cast<size_t>(count - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == ENOSPC || errno == EDQUOT)) throw EDiskFull(errno, folder_);
+      if (n <= 0) throw EWriteError();
+      done += static_cast<int32_t>(n);
+    }
+    position_ += done;
+    return done;
+  }
+
+  int64_t Seek(int64_t offset, uint16_t origin) override {
+    if (origin == soFromCurrent && offset == 0) return position_;
+    int whence = origin == soFromCurrent ? SEEK_CUR : origin == soFromEnd ? SEEK_END : SEEK_SET;
+    off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    if (result < 0) return -1;
+    position_ = result;
+    return position_;
+  }
+
+  void SetSize(int64_t new_size) override {
+    if (::ftruncate(fd_, static_cast<off_t>(new_size)) != 0) {
+      throw EOSError(WinErrorFromErrno(errno));
+    }
+    if (Position() > new_size) Seek(new_size, soFromBeginning);
+  }
+
+ private:
+  int fd_;
+  std::string folder_;
+  int64_t position_ = 0;
+};
+
+std::string JoinHost(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::shared_ptr<TargetFolder> OpenTarget(const TAbZipArchive& archive) {
+  std::shared_ptr<TargetFolder> folder =
+      archive.HostBaseDirectory().empty() ? TargetFolder::Open(archive.BaseDirectory())
+                                          : TargetFolder::OpenHost(archive.HostBaseDirectory());
+  if (!folder) throw EAbNoSuchDirectory();
+  return folder;
+}
+
+// The Windows name of the target, as the overwrite question and the
+// messages show it.
+std::string WindowsTarget(const std::string& base, const std::vector<std::string>& parts) {
+  std::string target = base;
+  for (const std::string& part : parts) {
+    if (!target.empty() && target.back() != '\\') target += '\\';
+    target += part;
+  }
+  return target;
+}
+
+// Where an item goes: its folder, open, and the name it takes there.
+struct ItemPlace {
+  std::shared_ptr<TargetFolder> target;
+  int folder_fd = -1;
+  std::string host_folder;
+  std::string leaf;
+};
+
+// Thrown when a kept handle turned out to name a removed folder.
+struct StaleHandle {};
+
+[[noreturn]] void RaiseWalkFailure(FolderWalk walk, const std::string& host_path) {
+  switch (walk) {
+    case FolderWalk::kMissing: throw EAbNoSuchDirectory();
+    case FolderWalk::kSymlink:
+      throw EAbException(
+          Format("%s is a symbolic link; not extracting through it", {host_path}));
+    case FolderWalk::kNotFolder:
+      throw EInOutError(static_cast<int32_t>(ERROR_ALREADY_EXISTS));
+    default:
+      if (errno == ESTALE) throw StaleHandle();
+      throw EInOutError(static_cast<int32_t>(WinErrorFromErrno(errno)));
+  }
+}
+
+// Opens (or, with eoCreateDirs, makes) the folders the parts name; the last
+// part is the file's name unless the item is a folder.
+ItemPlace PlaceItem(const TAbZipArchive& archive, const std::vector<std::string>& parts,
+                    bool folder_item) {
+  ItemPlace place;
+  place.target = OpenTarget(archive);
+  const std::vector<std::string> folders(parts.begin(),
+                                         folder_item ? parts.end() : parts.end() - 1);
+  if (!place.target->ExactNames()) {
+    // The prefix's own drives keep the Windows limit on a full path.
+    if (WindowsTarget(archive.BaseDirectory(), parts).size() >= MAX_PATH) {
+      throw EInOutError(static_cast<int32_t>(ERROR_FILENAME_EXCED_RANGE));
+    }
+  }
+  size_t stopped_at = 0;
+  const bool create = (archive.ExtractOptions & eoCreateDirs) != 0;
+  FolderWalk walk = place.target->OpenBelow(folders, create, &place.folder_fd, &place.host_folder,
+                                            &stopped_at);
+  if (walk != FolderWalk::kOpened) RaiseWalkFailure(walk, place.host_folder);
+  if (!folder_item) place.leaf = place.target->EntryName(place.host_folder, parts.back());
+  return place;
+}
+
+void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipItem& item) {
+  // As the original driver, a date or attribute that cannot be set does
+  // not fail an item whose data is whole.
+  FILETIME local, utc;
+  if (DosDateTimeToFileTime(item.GetDosDate(), item.GetDosTime(), &local) &&
+      LocalFileTimeToFileTime(&local, &utc)) {
+    (void)SetFileTime(static_cast<HANDLE>(fd), nullptr, nullptr, &utc);
+  }
+  (void)SetNewFileAttributes(fd, name, item.GetHostAttributes());
+}
+
+}  // namespace
+
+void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
+  const bool folder_item = IsFolderItem(Item);
+  const std::vector<std::string> parts =
+      TargetPathParts(FileName, Archive.ExtractOptions, folder_item);
+  // Flat, a folder leaves nothing behind.
+  if (folder_item && (Archive.ExtractOptions & eoRestorePath) == 0) return;
+  const std::string target = WindowsTarget(Archive.BaseDirectory(), parts);
+
+  ItemPlace place;
+  NewFileInFolder file;
+  // A kept handle may name a folder removed since (by the user, or a test):
+  // then everything is resolved afresh, once.
+  for (int attempt = 0;; ++attempt) {
+    try {
+      place = PlaceItem(Archive, parts, folder_item);
+      if (folder_item) return;
+      if (Archive.OnConfirmOverwrite) {
+        struct stat st {};
+        if (::fstatat(place.folder_fd, place.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(st.st_mode)) {
+          bool confirm = true;
+          std::string asked = target;
+          Archive.OnConfirmOverwrite(asked, confirm);
+          if (!confirm) return;
+        }
+      }
+      if (!file.Create(place.folder_fd)) {
+        // A removed folder answers ENOENT, or EPERM for an unnamed file.
+        const int err = errno;
+        if (TargetFolder::IsStale(place.folder_fd)) throw StaleHandle();
+        errno = err;
+        if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
+        throw EFCreateError::ForFile(target);
+      }
+      break;
+    } catch (const StaleHandle&) {
+      TargetFolder::ForgetAll();
+      if (attempt > 0) throw EAbNoSuchDirectory();
+    }
+  }
+
+  try {
+    {
+      NewFileStream stream(file.Fd(), place.host_folder);
+      UnzipItemToStream(Archive, Item, &stream);
+    }
+    RestoreDateTimeAndAttributes(file.Fd(), place.leaf, Item);
+    bool replaced = false;
+    if (!file.Publish(place.leaf, &replaced)) {
+      if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
+      const std::string temp_name =
+          file.HiddenName().empty() ? "(unnamed temporary file)" : file.HiddenName();
+      throw EAbException(Format("Error Moving File %s to %s",
+                                {WindowsPath(JoinHost(place.host_folder, temp_name)), target}));
+    }
+    if (place.target->NoteWritten(place.folder_fd, place.leaf) && Archive.OnItemWarning) {
+      Archive.OnItemWarning(&Item, Format("%s replaces the file an earlier item of this archive "
+                                          "wrote under the same name", {target}));
+    }
+  } catch (const EAbUserAbort&) {
+    Archive.State = stInvalid;  // refuses further extraction until reloaded
+    throw;
+  }
+}
+
+}  // namespace velmora
