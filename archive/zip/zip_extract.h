@@ -17,10 +17,6 @@ class TAbArchiveItem;
 class TAbZipArchive;
 class TAbZipItem;
 
-// The newest "version needed to extract" we read: 2.1 (Deflate64). Zip64,
-// AES, bzip2 and LZMA need more and are refused before anything is read.
-constexpr uint8_t kAbMaxNeededVersion = 21;
-
 // Through a temporary file in the system's temporary folder, then over the
 // target: a failed item never leaves a half-written target, removes only a
 // target file it wrote itself and never leaves its temporary file behind.

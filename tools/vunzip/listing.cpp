@@ -41,7 +41,7 @@ std::string MethodName(const TAbZipItem& item) {
 
 namespace {
 
-uint64_t Unsigned(int32_t size) { return static_cast<uint32_t>(size); }
+uint64_t Unsigned(int64_t size) { return size < 0 ? 0 : static_cast<uint64_t>(size); }
 
 std::string FilesText(size_t count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");

@@ -102,17 +102,19 @@ TEST(ZipArchive, EmptyArchiveHasNoItemsAndReportsOnlyTheFinalProgress) {
   EXPECT_EQ(nothing.archive.ItemCount(), 0);
 }
 
-TEST(ZipArchive, ArchiveAppendedWithRelativeOffsetsIsRefused) {
+// Once refused; now read as unzip reads it, with the bytes in front counted
+// in and reported.
+TEST(ZipArchive, ArchiveAppendedWithRelativeOffsetsIsReadWithItsShift) {
   ZipWriterOptions options;
   options.stub = testing::MakePeStubWithCertificate(0x800, 0x100);
   options.absolute_offsets = false;
-  LoadedZip z(BuildZip(ThreeEntries(), options).bytes);
-  bool loaded = false;
-  z.archive.OnLoad = [&loaded](void*) { loaded = true; };
-  EXPECT_THROW(z.archive.Load(), EAbZipInvalid);
-  EXPECT_TRUE(loaded);
-  EXPECT_EQ(z.archive.ItemCount(), 0);
-  EXPECT_EQ(z.archive.State, stIdle);
+  ZipImage zip = BuildZip(ThreeEntries(), options);
+  LoadedZip z(zip.bytes);
+  z.archive.Load();
+  ASSERT_EQ(z.archive.ItemCount(), 3);
+  EXPECT_EQ(z.archive.ExtraBytes, static_cast<int64_t>(options.stub.size()));
+  EXPECT_EQ(z.archive.ZipItems(0)->LocalHeaderOffset(), zip.local_header_positions[0]);
+  EXPECT_EQ(z.archive.StubLength, static_cast<int32_t>(options.stub.size()));
 }
 
 TEST(ZipArchive, ArchiveAppendedWithAbsoluteOffsetsIsReadAsItIs) {
