@@ -258,6 +258,8 @@ void TAbZipArchive::CheckNoOverlap(const TAbDirectoryPlace& place) {
   });
   for (size_t i = 1; i < spans.size(); ++i) {
     if (spans[i].disk == spans[i - 1].disk && spans[i].start < spans[i - 1].end) {
+      // No item of such an archive is left in the list to be extracted.
+      while (ItemCount() > 0) ItemList().Delete(ItemCount() - 1);
       throw EAbZipOverlap(Format(
           "Invalid archive: items overlap at offset %s (a possible zip bomb); nothing extracted",
           {std::to_string(spans[i].start)}));
