@@ -393,7 +393,12 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     temp_name.clear();
     const uint32_t date_time =
         (static_cast<uint32_t>(Item.GetDosDate()) << 16) | Item.GetDosTime();
-    SetFileDosDateTime(target, date_time);
+    // As unzip: the extended timestamp, exact and in UTC, before DOS time.
+    if (const auto& mtime = Item.UnixExtra().ModificationTime) {
+      SetFileUnixTime(target, *mtime);
+    } else {
+      SetFileDosDateTime(target, date_time);
+    }
     SetFileAttributesOf(target, Item.GetHostAttributes());
   } catch (const EAbUserAbort&) {
     Archive.State = stInvalid;  // refuses further extraction until reloaded
