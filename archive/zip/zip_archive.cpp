@@ -128,19 +128,25 @@ TAbZipArchive::TAbDirectoryPlace TAbZipArchive::LocateDirectory(int64_t tail) {
   if (place.StartDisk != place.Disk) {
     // The directory starts on an earlier disk: its offset counts there.
     if (place.Entries > place.Size / kAbDirectoryFileHeaderSize) {
-      FindArchiveShift(*Stream(), place.Entries, place.Size, 0, INT64_MAX);
+      throw EAbZipBadDirectory(Format("The directory claims %s entries, but its %s bytes hold at most %s",
+                                      {std::to_string(place.Entries), std::to_string(place.Size),
+                                       std::to_string(place.Size / kAbDirectoryFileHeaderSize)}));
     }
     return place;
   }
-  const int64_t shift =
+  const TAbDirectoryShift shift =
       FindArchiveShift(*Stream(), place.Entries, place.Size, place.Offset, place.End);
-  if (place.Shift == 0) place.Shift = shift;
-  if (shift != 0 && place.Shift != shift) {
+  if (shift.Shift != 0 && place.Shift != 0 && place.Shift != shift.Shift) {
     throw EAbZipBadDirectory("The ZIP64 end record and the directory disagree on the bytes "
                              "in front of the archive");
   }
+  if (shift.Shift != 0 || place.Shift == 0) {
+    place.Shift = shift.Shift;
+    place.Offset = static_cast<uint64_t>(shift.DirectoryStart);
+  } else {
+    place.Offset += static_cast<uint64_t>(place.Shift);
+  }
   if (!Spanned) ExtraBytes = place.Shift;
-  place.Offset += static_cast<uint64_t>(place.Shift);
   return place;
 }
 
@@ -232,6 +238,8 @@ void TAbZipArchive::ReadDirectory(const TAbDirectoryPlace& place) {
 // header is counted with the central name's length and no extra field, the
 // least it can be, so a real archive is never refused; no byte is read.
 void TAbZipArchive::CheckNoOverlap(const TAbDirectoryPlace& place) {
+  // Two bytes of Deflate hold no more than a block header and its end code.
+  constexpr uint64_t kMostPackedOfAnEmptyItem = 2;
   struct Span {
     uint32_t disk;
     uint64_t start;
@@ -242,6 +250,12 @@ void TAbZipArchive::CheckNoOverlap(const TAbDirectoryPlace& place) {
   for (int i = 0; i < ItemCount(); ++i) {
     const TAbZipItem& item = *ZipItems(i);
     const TAbZipDirectoryFileHeader& header = item.DirectoryHeader();
+    // An empty item of at most two packed bytes (an empty Deflate stream)
+    // multiplies nothing: archives that list one empty entry twice are
+    // read, as 7-Zip, bsdtar and Python read them.
+    if (header.CompressedSize64 <= kMostPackedOfAnEmptyItem && header.UncompressedSize64 == 0) {
+      continue;
+    }
     uint64_t end = 0;
     if (__builtin_add_overflow(item.LocalHeaderOffset(),
                                uint64_t{kAbLocalFileHeaderSize} + header.FileNameLength, &end) ||

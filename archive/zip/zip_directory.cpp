@@ -170,18 +170,24 @@ std::optional<TAbZip64Tail> FindZip64End(TStream& stream, int64_t end_position) 
   return tail;
 }
 
-int64_t FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_size,
-                         uint64_t directory_offset, int64_t directory_end) {
+TAbDirectoryShift FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_size,
+                                   uint64_t directory_offset, int64_t directory_end) {
   const auto end = static_cast<uint64_t>(directory_end);
   // The smallest central header is 46 bytes, so no directory holds more
-  // entries than that many fit in its size.
-  if (entries > directory_size / kAbDirectoryFileHeaderSize) {
+  // entries than that many fit in its room. A wrong size with the entries
+  // all there between the offset and the end record is read by position.
+  const uint64_t room =
+      directory_offset < end ? std::max(directory_size, end - directory_offset) : directory_size;
+  if (entries > room / kAbDirectoryFileHeaderSize) {
     throw EAbZipBadDirectory(Format(
         "The directory claims %s entries, but its %s bytes hold at most %s",
-        {Number(entries), Number(directory_size),
-         Number(directory_size / kAbDirectoryFileHeaderSize)}));
+        {Number(entries), Number(room), Number(room / kAbDirectoryFileHeaderSize)}));
   }
-  if (entries == 0 && directory_size == 0) return 0;  // an empty archive
+  const auto said = static_cast<int64_t>(directory_offset);
+  TAbDirectoryShift found{0, said};
+  if (entries == 0 && directory_size == 0 && directory_offset <= end) {
+    return found;  // an empty archive
+  }
   if (directory_offset >= end) {
     throw EAbZipBadDirectory(Format(
         "The directory is said to start at offset %s, inside or behind its end record at %s",
@@ -193,27 +199,27 @@ int64_t FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_s
         {Number(directory_size), Number(directory_offset), Number(end)}));
   }
   const auto actual = static_cast<int64_t>(end - directory_size);
-  const auto said = static_cast<int64_t>(directory_offset);
-  if (actual == said) return 0;
+  if (actual == said) return found;
   // A directory that is where it is said to be, with other bytes between
   // it and the end record (a signature record, say), is not shifted.
-  if (SignatureAt(stream, said) == kAbZipCentralDirectorySignature) return 0;
-  if (SignatureAt(stream, actual) != kAbZipCentralDirectorySignature) return 0;
+  if (SignatureAt(stream, said) == kAbZipCentralDirectorySignature) return found;
+  if (SignatureAt(stream, actual) != kAbZipCentralDirectorySignature) return found;
   const int64_t shift = actual - said;
   try {
     stream.Seek(actual, soFromBeginning);
     TAbZipDirectoryFileHeader first;
     first.ReadFromStream(stream);
-    int64_t local = 0;
-    if (__builtin_add_overflow(static_cast<int64_t>(first.RelativeOffset64 & INT64_MAX), shift,
-                               &local) ||
-        SignatureAt(stream, local) != kAbZipLocalFileHeaderSignature) {
-      return 0;
+    const auto local = static_cast<int64_t>(first.RelativeOffset64 & INT64_MAX);
+    int64_t shifted = 0;
+    if (!__builtin_add_overflow(local, shift, &shifted) &&
+        SignatureAt(stream, shifted) == kAbZipLocalFileHeaderSignature) {
+      return {shift, actual};
     }
+    // The items' offsets are right and only the directory's is not.
+    if (SignatureAt(stream, local) == kAbZipLocalFileHeaderSignature) return {0, actual};
   } catch (const EAbZipInvalid&) {
-    return 0;
   }
-  return shift;
+  return found;
 }
 
 TAbArchiveKind CheckZipFile(TStream& stream) {

@@ -43,16 +43,24 @@ std::optional<TAbZip64Tail> FindZip64End(TStream& stream, int64_t end_position);
 
 // Where the directory really starts against where the end record says:
 // directory_end is the position of the record that follows the directory
-// (the ZIP64 end record or the end record). Returns the number of bytes
+// (the ZIP64 end record or the end record). Shift is the number of bytes
 // that stand in front of the archive without being counted in its offsets
 // (0 when the directory is where it is said to be, or when no shifted
 // directory is found); a shift is taken only when a central header starts
 // where the shifted directory would, and its item's local header is found
-// at its shifted offset. Raises EAbZipBadDirectory for a directory that
-// cannot be: more entries than its size holds, overlapping the end record,
-// or said to start inside or behind it.
-int64_t FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_size,
-                         uint64_t directory_offset, int64_t directory_end);
+// at its shifted offset. DirectoryStart is where to read the directory:
+// the said offset plus the shift, or, when only the directory's offset is
+// wrong (its first item's local header is where it says), the real start.
+// Raises EAbZipBadDirectory for a directory that cannot be: more entries
+// than its room holds (its size, or the bytes from its offset to the
+// record behind it), overlapping the end record, or said to start inside
+// or behind it.
+struct TAbDirectoryShift {
+  int64_t Shift = 0;
+  int64_t DirectoryStart = 0;
+};
+TAbDirectoryShift FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_size,
+                                   uint64_t directory_offset, int64_t directory_end);
 
 // akSpannedZip when the stream starts with a spanned-set marker, akZip when
 // an end record is found, else akUnknown. The position is restored.

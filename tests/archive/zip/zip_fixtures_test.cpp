@@ -61,7 +61,10 @@ TEST_F(ZipFixtures, EveryArchiveListsItsEntriesOrFailsWithAnArchiveError) {
       // A stub whose offsets were not adjusted is found and counted in. Go's
       // comment-truncated.zip holds a second archive whose end record comes
       // first and fits: read with its shift, it lists that archive's item.
-      if (row.path != "go-archive-zip/comment-truncated.zip") {
+      // The bla-stored-dd archives have their items where their offsets say
+      // and only the directory's offset wrong: nothing stands in front.
+      if (row.path != "go-archive-zip/comment-truncated.zip" &&
+          row.path.find("/bla-stored-dd") == std::string::npos) {
         EXPECT_EQ(archive.ExtraBytes, row.offset_delta);
       }
       EXPECT_EQ(archive.ItemCount(), row.entries);
