@@ -14,7 +14,7 @@ using testing::ZipWriterEntry;
 
 std::string Le(uint64_t v, int bytes) {
   std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? v >> (8 * i) : 0);
   return out;
 }
 

@@ -76,6 +76,26 @@ TEST(ZipHostileDirectory, EntriesSharingLocalDataAreRefusedBeforeAnyItem) {
   EXPECT_NE(LoadError<EAbZipOverlap>(b).find("possible zip bomb"), std::string::npos);
 }
 
+TEST(ZipHostileDirectory, EmptyItemListedTwiceIsNoBombButAFullOneIs) {
+  // Two bytes of Deflate (an empty stream) cannot multiply anything.
+  for (const auto& [data, refused] : {std::pair{std::string(), false}, {std::string("abc"), true}}) {
+    ZipImage zip = BuildZip({{.name = "a", .data = Bytes(data), .method = 8},
+                             {.name = "a", .data = Bytes(data), .method = 8}});
+    std::vector<uint8_t>& b = zip.bytes;
+    std::copy_n(b.begin() + zip.central_header_positions[0],
+                zip.central_header_positions[1] - zip.central_header_positions[0],
+                b.begin() + zip.central_header_positions[1]);
+    TMemoryStream stream(b);
+    TAbZipArchive archive(&stream, "t.zip");
+    if (refused) {
+      EXPECT_THROW(archive.Load(), EAbZipOverlap);
+    } else {
+      archive.Load();
+      EXPECT_EQ(archive.ItemCount(), 2);
+    }
+  }
+}
+
 TEST(ZipHostileDirectory, ItemDataRunningIntoTheDirectoryIsRefused) {
   ZipImage zip = BuildZip({{.name = "a", .data = Bytes("abc")}});
   // Compressed size 3 -> 40: the data would run over the central header.
