@@ -83,6 +83,9 @@ std::string UpToFirstZero(const std::string& bytes) { return bytes.substr(0, byt
 void TakeZip64Value(AbByteReader& in, uint32_t field, uint64_t& value) {
   value = field;
   if (field == kAbZip64Marker32 && in.Remaining() >= 8) value = in.U64();
+  // Sizes and offsets go through signed 64-bit positions: nothing real
+  // reaches 2^63.
+  ZipCheck(value <= static_cast<uint64_t>(INT64_MAX));
 }
 
 
@@ -221,6 +224,8 @@ void TAbZip64EndRecord::ReadFromStream(TStream& stream) {
   TotalEntries = in.U64();
   DirectorySize = in.U64();
   DirectoryOffset = in.U64();
+  ZipCheck(DirectorySize <= static_cast<uint64_t>(INT64_MAX) &&
+           DirectoryOffset <= static_cast<uint64_t>(INT64_MAX));
 }
 
 bool TAbZip64Locator::ReadFromStream(TStream& stream) {

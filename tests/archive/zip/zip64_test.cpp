@@ -81,6 +81,16 @@ TEST(Zip64, LocatorPointingAtNoRecordIsANamedError) {
   }
 }
 
+// Found by the tail fuzzer (fuzz/corpus/zip_tail_fuzzer/size_past_2_63.zip):
+// a ZIP64 size of 2^63 or more read as a negative size.
+TEST(Zip64, SizeOrOffsetFromTwoToTheSixtyThreeIsDamage) {
+  testing::Zip64Entry huge = testing::StoredEntry64("a", Bytes("abc"));
+  huge.unpacked_size = uint64_t{1} << 63;
+  TMemoryStream stream(BuildZip64({huge}).bytes);
+  TAbZipArchive archive(&stream, "t.zip");
+  EXPECT_THROW(archive.Load(), EAbZipInvalid);
+}
+
 TEST(Zip64, SeventyThousandItemsAreAllListed) {
   std::vector<testing::Zip64Entry> entries;
   for (int i = 0; i < 70000; ++i) {
