@@ -9,6 +9,7 @@
 #include "archive/base/pad_lock.h"
 #include "archive/base/percent.h"
 #include "archive/base/span_stream.h"
+#include "archive/base/split_stream.h"
 #include "platform/file_stream.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
@@ -66,7 +67,14 @@ TAbArchive::TAbArchive(const std::string& FileName, uint16_t Mode) {
   State = stInvalid;
   // The span stream asks for further images and reports writing progress
   // through the archive's own slots.
-  owned_stream_ = OpenSpanStream(FileName, Mode);
+  // Byte-split parts (NAME.001, .002, ...) are read as the one file they
+  // were cut from.
+  const bool reading = Mode != fmCreate && (Mode & (fmOpenWrite | fmOpenReadWrite)) == 0;
+  if (reading && IsByteSplitFirstPart(FileName)) {
+    owned_stream_ = std::make_unique<TAbByteSplitStream>(FileName, Mode);
+  } else {
+    owned_stream_ = OpenSpanStream(FileName, Mode);
+  }
   stream_ = owned_stream_.get();
   owns_stream_ = true;
   ArchiveFileName = FileName;

@@ -8,22 +8,22 @@
 
 namespace velmora {
 
-int32_t TAbArchiveItem::GetPackedSize() const { return packed_size_; }
+int64_t TAbArchiveItem::GetPackedSize() const { return packed_size_; }
 uint32_t TAbArchiveItem::GetCrc32() const { return crc32_; }
 uint32_t TAbArchiveItem::GetHostAttributes() const { return host_attributes_; }
 std::string TAbArchiveItem::GetStoredName() const { return stored_name_; }
 bool TAbArchiveItem::GetEncrypted() const { return encrypted_; }
 uint16_t TAbArchiveItem::GetDosDate() const { return dos_date_; }
 uint16_t TAbArchiveItem::GetDosTime() const { return dos_time_; }
-int32_t TAbArchiveItem::GetUnpackedSize() const { return unpacked_size_; }
-void TAbArchiveItem::SetPackedSize(int32_t value) { packed_size_ = value; }
+int64_t TAbArchiveItem::GetUnpackedSize() const { return unpacked_size_; }
+void TAbArchiveItem::SetPackedSize(int64_t value) { packed_size_ = value; }
 void TAbArchiveItem::SetCrc32(uint32_t value) { crc32_ = value; }
 void TAbArchiveItem::SetHostAttributes(uint32_t value) { host_attributes_ = value; }
 void TAbArchiveItem::SetStoredName(const std::string& value) { stored_name_ = value; }
 void TAbArchiveItem::SetEncrypted(bool value) { encrypted_ = value; }
 void TAbArchiveItem::SetDosDate(uint16_t value) { dos_date_ = value; }
 void TAbArchiveItem::SetDosTime(uint16_t value) { dos_time_ = value; }
-void TAbArchiveItem::SetUnpackedSize(int32_t value) { unpacked_size_ = value; }
+void TAbArchiveItem::SetUnpackedSize(int64_t value) { unpacked_size_ = value; }
 
 uint32_t AbNameBucket(const std::string& name) {
   uint32_t h = 0;

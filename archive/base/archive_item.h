@@ -31,22 +31,22 @@ class TAbArchiveItem {
   TAbArchiveItem(const TAbArchiveItem&) = delete;
   TAbArchiveItem& operator=(const TAbArchiveItem&) = delete;
 
-  virtual int32_t GetPackedSize() const;
+  virtual int64_t GetPackedSize() const;
   virtual uint32_t GetCrc32() const;
   virtual uint32_t GetHostAttributes() const;
   virtual std::string GetStoredName() const;
   virtual bool GetEncrypted() const;
   virtual uint16_t GetDosDate() const;
   virtual uint16_t GetDosTime() const;
-  virtual int32_t GetUnpackedSize() const;
-  virtual void SetPackedSize(int32_t value);
+  virtual int64_t GetUnpackedSize() const;
+  virtual void SetPackedSize(int64_t value);
   virtual void SetCrc32(uint32_t value);
   virtual void SetHostAttributes(uint32_t value);
   virtual void SetStoredName(const std::string& value);
   virtual void SetEncrypted(bool value);
   virtual void SetDosDate(uint16_t value);
   virtual void SetDosTime(uint16_t value);
-  virtual void SetUnpackedSize(int32_t value);
+  virtual void SetUnpackedSize(int64_t value);
 
   // A link of the list's name index, not ownership.
   TAbArchiveItem* NextInBucket = nullptr;
@@ -57,14 +57,14 @@ class TAbArchiveItem {
   bool Marked = false;
 
  protected:
-  int32_t packed_size_ = 0;
+  int64_t packed_size_ = 0;
   uint32_t crc32_ = 0;
   uint32_t host_attributes_ = 0;
   std::string stored_name_;
   bool encrypted_ = false;
   uint16_t dos_time_ = 0;
   uint16_t dos_date_ = 0;
-  int32_t unpacked_size_ = 0;
+  int64_t unpacked_size_ = 0;
 };
 
 // The bucket of a name in the index: the ELF hash of the name upper-cased

@@ -23,6 +23,24 @@ uint32_t SetFileDosDateTime(const std::string& FileName, uint32_t DosDateTime) {
   return error;
 }
 
+uint32_t SetFileUnixTime(const std::string& FileName, int64_t Seconds) {
+  // FILETIME counts 100 ns from 1601-01-01, 11,644,473,600 s before 1970.
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  constexpr int64_t kTicksPerSecond = 10000000;
+  if (FileName.size() > kMaxPathLength) return ERROR_FILENAME_EXCED_RANGE;
+  if (Seconds < -kSecondsFrom1601To1970) Seconds = -kSecondsFrom1601To1970;
+  const auto ticks = static_cast<uint64_t>((Seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+  FILETIME utc;
+  utc.dwLowDateTime = static_cast<DWORD>(ticks);
+  utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  HANDLE file = CreateFileA(FileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, 0);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const uint32_t error = SetFileTime(file, nullptr, nullptr, &utc) ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(file);
+  return error;
+}
+
 uint32_t SetFileAttributesOf(const std::string& FileName, uint32_t Attributes) {
   if (FileName.size() > kMaxPathLength) return ERROR_FILENAME_EXCED_RANGE;
   return SetFileAttributesA(FileName.c_str(), Attributes) ? ERROR_SUCCESS : GetLastError();

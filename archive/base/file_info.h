@@ -12,6 +12,10 @@ namespace velmora {
 // left alone. Returns 0 or the OS error code of the step that failed.
 uint32_t SetFileDosDateTime(const std::string& FileName, uint32_t DosDateTime);
 
+// Sets the last-write time of FileName to Seconds since 1970-01-01 UTC (an
+// Info-ZIP extended timestamp). Returns 0 or the OS error code.
+uint32_t SetFileUnixTime(const std::string& FileName, int64_t Seconds);
+
 // Sets the Windows attributes of FileName to Attributes as given (no
 // masking). Returns 0 or the OS error code.
 uint32_t SetFileAttributesOf(const std::string& FileName, uint32_t Attributes);

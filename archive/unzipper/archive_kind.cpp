@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/base/file_info.h"
+#include "archive/base/split_stream.h"
 #include "platform/file_stream.h"
 #include "platform/sysutils.h"
 
@@ -72,6 +73,11 @@ TAbArchiveKind KindByName(const std::string& ext) {
 
 TAbArchiveKind DetectArchiveKind(const std::string& FileName) {
   const std::string ext = UpperCase(ExtractFileExt(FileName));
+  if (IsByteSplitFirstPart(FileName)) {
+    // The parts of one file cut at arbitrary bytes: a ZIP when the whole is.
+    TAbByteSplitStream stream(FileName, fmOpenRead | fmShareDenyNone);
+    return CheckZipFile(stream);
+  }
   if (FileExists(FileName) && FileSizeOf(FileName) != 0) {
     TFileStream stream(FileName, fmOpenRead | fmShareDenyNone);
     return KindByContent(ext, stream);

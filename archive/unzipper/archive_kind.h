@@ -12,7 +12,8 @@ namespace velmora {
 // ".ZIP", ".JAR", ".TAR", ".GZ", ".TGZ", ".CAB" and none at all are looked
 // into; a ZIP archive under any other extension is akUnknown. A name without
 // an extension is checked like ".EXE", so a Linux program with a ZIP appended
-// is a self-extracting archive.
+// is a self-extracting archive. The first of byte-split parts (NAME.001
+// with a NAME.002 beside it) is looked into as the whole they make.
 TAbArchiveKind DetectArchiveKind(const std::string& FileName);
 
 }  // namespace velmora

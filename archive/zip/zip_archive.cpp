@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "archive/base/file_info.h"
 #include "archive/base/span_stream.h"
@@ -94,16 +95,59 @@ void TAbZipArchive::VerifyItem(int Index) {
 
 void TAbZipArchive::ReadItems() {
   GenerateImageNames = false;
+  ExtraBytes = 0;
   TStream& stream = *Stream();
   if (stream.Size() == 0) return;
   bool aborted = false;
   int64_t tail = FindTail(aborted);
   if (aborted) return;
   end_record_->ReadFromStream(*Stream());
-  ActiveDisk = end_record_->DiskNumber;
+  TAbDirectoryPlace place = LocateDirectory(tail);
+  ActiveDisk = static_cast<uint16_t>(place.Disk);
   if (ActiveDisk > 0) Spanned = true;
   if (Spanned && !RemovableMedia) GenerateImageNames = true;
-  ReadDirectory(tail);
+  ReadDirectory(place);
+}
+
+// The directory's values from the end record, or from the ZIP64 end record
+// when a locator points to one (its values hold also where the 32-bit
+// fields are real), with the checks that tell an impossible directory from
+// an empty one and the shift of an archive put behind other bytes.
+TAbZipArchive::TAbDirectoryPlace TAbZipArchive::LocateDirectory(int64_t tail) {
+  const TAbZipDirectoryFileFooter& end = *end_record_;
+  TAbDirectoryPlace place{end.DiskNumber, end.StartDiskNumber, end.TotalEntries,
+                          end.DirectorySize, end.DirectoryOffset, tail, 0};
+  if (auto zip64 = FindZip64End(*Stream(), tail)) {
+    const TAbZip64EndRecord& record = zip64->Record;
+    // The disk numbers go through the 16-bit ActiveDisk.
+    ZipCheck(record.DiskNumber < kAbZip64Marker16 && record.StartDiskNumber <= record.DiskNumber);
+    place = {record.DiskNumber,    record.StartDiskNumber, record.TotalEntries,
+             record.DirectorySize, record.DirectoryOffset, zip64->Position,
+             zip64->Shift};
+  }
+  if (place.StartDisk != place.Disk) {
+    // The directory starts on an earlier disk: its offset counts there.
+    if (place.Entries > place.Size / kAbDirectoryFileHeaderSize) {
+      throw EAbZipBadDirectory(Format("The directory claims %s entries, but its %s bytes hold at most %s",
+                                      {std::to_string(place.Entries), std::to_string(place.Size),
+                                       std::to_string(place.Size / kAbDirectoryFileHeaderSize)}));
+    }
+    return place;
+  }
+  const TAbDirectoryShift shift =
+      FindArchiveShift(*Stream(), place.Entries, place.Size, place.Offset, place.End);
+  if (shift.Shift != 0 && place.Shift != 0 && place.Shift != shift.Shift) {
+    throw EAbZipBadDirectory("The ZIP64 end record and the directory disagree on the bytes "
+                             "in front of the archive");
+  }
+  if (shift.Shift != 0 || place.Shift == 0) {
+    place.Shift = shift.Shift;
+    place.Offset = static_cast<uint64_t>(shift.DirectoryStart);
+  } else {
+    place.Offset += static_cast<uint64_t>(place.Shift);
+  }
+  if (!Spanned) ExtraBytes = place.Shift;
+  return place;
 }
 
 // Steps up to the end record: the leading signature decides whether the
@@ -140,51 +184,101 @@ int64_t TAbZipArchive::FindTail(bool& aborted) {
   return tail;
 }
 
-// Reads central headers from the directory offset up to the end record.
-// The offsets are used as they are: an archive behind a program must count
-// them from the first byte of the whole file.
-void TAbZipArchive::ReadDirectory(int64_t tail) {
-  const TAbZipDirectoryFileFooter& end = *end_record_;
+// Reads central headers from the directory offset up to the record behind
+// the directory. The offsets are used as they are, plus the shift: an
+// archive behind a program counts them from the first byte of the whole
+// file, or else they miss the shift.
+void TAbZipArchive::ReadDirectory(const TAbDirectoryPlace& place) {
   bool abort = false;
-  if (Spanned && end.StartDiskNumber < end.DiskNumber) {
+  if (Spanned && place.StartDisk < place.Disk) {
     // The directory begins on an earlier image: read it from there rather
     // than from the same offset of the last one.
-    ActiveDisk = end.StartDiskNumber;
+    ActiveDisk = static_cast<uint16_t>(place.StartDisk);
     SwitchImage(ActiveDisk, abort);
     if (abort) return;
-  } else {
-    // A directory said to start behind its own end record is damage.
-    ZipCheck(end.DirectoryOffset <= tail);
   }
-  int64_t lowest = 0x7FFFFFFF;
-  int32_t read = 0;
-  Stream()->Seek(end.DirectoryOffset, soFromBeginning);
-  while (tail > Stream()->Position() || ActiveDisk != end.DiskNumber) {
+  uint64_t lowest = UINT64_MAX;
+  uint64_t read = 0;
+  const int64_t tail = place.End;
+  Stream()->Seek(static_cast<int64_t>(place.Offset), soFromBeginning);
+  while (tail > Stream()->Position() || ActiveDisk != place.Disk) {
     if (Spanned && Stream()->Position() >= Stream()->Size()) {
-      ZipCheck(ActiveDisk < end.DiskNumber);
+      ZipCheck(ActiveDisk < place.Disk);
       ++ActiveDisk;
       SwitchImage(ActiveDisk, abort);
       if (abort) return;
     }
     auto item = std::make_unique<TAbZipItem>();
     item->ReadFromStream(*Stream());
-    int32_t offset = static_cast<int32_t>(item->LocalHeaderOffset());
-    if (ExecutableStub && offset < lowest) lowest = offset;
+    if (place.Shift != 0) {
+      item->SetLocalHeaderOffset(item->LocalHeaderOffset() + static_cast<uint64_t>(place.Shift));
+    }
+    lowest = std::min<uint64_t>(lowest, item->LocalHeaderOffset());
     item->PendingAction = iaNone;
     ItemList().Add(item.release());
     ++read;
     // The total may disagree with the directory, which is read by position:
     // the percentage is kept within 0 to 100 whatever the count says.
-    int64_t percent = end.TotalEntries == 0 ? 100 : int64_t{read} * 100 / end.TotalEntries;
-    NotifyArchiveProgress(static_cast<uint8_t>(std::min<int64_t>(percent, 100)), abort);
+    uint64_t percent = place.Entries == 0 ? 100 : read * 100 / place.Entries;
+    NotifyArchiveProgress(static_cast<uint8_t>(std::min<uint64_t>(percent, 100)), abort);
     if (abort) {
       State = stInvalid;
       throw EAbUserAbort();
     }
   }
+  CheckNoOverlap(place);
   NotifyArchiveProgress(100, abort);
-  if (ExecutableStub) StubLength = static_cast<int32_t>(lowest);
+  if (ExecutableStub) StubLength = static_cast<int32_t>(std::min<uint64_t>(lowest, INT32_MAX));
   Dirty = false;
+}
+
+// Every item's data, from its local header to the end of its packed bytes,
+// must lie apart from every other item's and from the directory; otherwise
+// the same bytes are extracted many times over (a "zip bomb"). The local
+// header is counted with the central name's length and no extra field, the
+// least it can be, so a real archive is never refused; no byte is read.
+void TAbZipArchive::CheckNoOverlap(const TAbDirectoryPlace& place) {
+  // Two bytes of Deflate hold no more than a block header and its end code.
+  constexpr uint64_t kMostPackedOfAnEmptyItem = 2;
+  struct Span {
+    uint32_t disk;
+    uint64_t start;
+    uint64_t end;
+  };
+  std::vector<Span> spans;
+  spans.reserve(static_cast<size_t>(ItemCount()) + 1);
+  for (int i = 0; i < ItemCount(); ++i) {
+    const TAbZipItem& item = *ZipItems(i);
+    const TAbZipDirectoryFileHeader& header = item.DirectoryHeader();
+    // An empty item of at most two packed bytes (an empty Deflate stream)
+    // multiplies nothing: archives that list one empty entry twice are
+    // read, as 7-Zip, bsdtar and Python read them.
+    if (header.CompressedSize64 <= kMostPackedOfAnEmptyItem && header.UncompressedSize64 == 0) {
+      continue;
+    }
+    uint64_t end = 0;
+    if (__builtin_add_overflow(item.LocalHeaderOffset(),
+                               uint64_t{kAbLocalFileHeaderSize} + header.FileNameLength, &end) ||
+        __builtin_add_overflow(end, header.CompressedSize64, &end)) {
+      end = UINT64_MAX;
+    }
+    spans.push_back({item.StartDisk(), item.LocalHeaderOffset(), end});
+  }
+  if (place.StartDisk == place.Disk && place.Size != 0) {
+    spans.push_back({place.StartDisk, place.Offset, place.Offset + place.Size});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+    return a.disk != b.disk ? a.disk < b.disk : a.start < b.start;
+  });
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].disk == spans[i - 1].disk && spans[i].start < spans[i - 1].end) {
+      // No item of such an archive is left in the list to be extracted.
+      while (ItemCount() > 0) ItemList().Delete(ItemCount() - 1);
+      throw EAbZipOverlap(Format(
+          "Invalid archive: items overlap at offset %s (a possible zip bomb); nothing extracted",
+          {std::to_string(spans[i].start)}));
+    }
+  }
 }
 
 std::string TAbZipArchive::GeneratedImageName(int32_t ImageNumber) const {

@@ -80,6 +80,11 @@ class TAbZipArchive : public TAbArchive {
   // the length of what comes before the ZIP data.
   int32_t StubLength = 0;
   bool GenerateImageNames = false;
+  // Bytes in front of the archive that its offsets do not count (a program
+  // or other data put before it without adjusting them): unzip's "extra
+  // bytes at beginning or within zipfile". The archive is read with them
+  // added to every offset. 0 for an archive whose offsets are right.
+  int64_t ExtraBytes = 0;
 
   TAbUnzipCallback ExtractFileCallback;
   TAbUnzipToStreamCallback ExtractStreamCallback;
@@ -93,8 +98,22 @@ class TAbZipArchive : public TAbArchive {
   TAbRequestDiskEvent OnAskBlankDisk;
 
  private:
+  // Where the directory is, as the end records say, with the shift found.
+  struct TAbDirectoryPlace {
+    uint32_t Disk;
+    uint32_t StartDisk;
+    uint64_t Entries;
+    uint64_t Size;
+    // Where the directory starts on StartDisk (the shift added, once found).
+    uint64_t Offset;
+    // The position of the record behind the directory on Disk.
+    int64_t End;
+    int64_t Shift;
+  };
   int64_t FindTail(bool& aborted);
-  void ReadDirectory(int64_t tail);
+  TAbDirectoryPlace LocateDirectory(int64_t tail);
+  void ReadDirectory(const TAbDirectoryPlace& place);
+  void CheckNoOverlap(const TAbDirectoryPlace& place);
   void SwitchToLastGeneratedImage();
   std::unique_ptr<TAbZipDirectoryFileFooter> end_record_;
 };

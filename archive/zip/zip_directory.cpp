@@ -6,6 +6,7 @@
 #include "archive/base/exceptions.h"
 #include "archive/base/span_stream.h"
 #include "archive/zip/zip_records.h"
+#include "rtl/format.h"
 
 namespace velmora {
 
@@ -125,6 +126,101 @@ uint32_t LeadingSignature(TStream& stream) {
 }
 
 }  // namespace
+
+namespace {
+
+// The four bytes at position, or 0 when the stream ends before them.
+uint32_t SignatureAt(TStream& stream, int64_t position) {
+  uint8_t bytes[4] = {};
+  if (position < 0 || stream.Seek(position, soFromBeginning) != position) return 0;
+  if (ReadUpTo(stream, bytes, sizeof bytes) != 4) return 0;
+  return ReadLittleEndian32(bytes);
+}
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+
+}  // namespace
+
+std::optional<TAbZip64Tail> FindZip64End(TStream& stream, int64_t end_position) {
+  const int64_t locator_position = end_position - kAbZip64LocatorSize;
+  if (locator_position < kAbZip64EndSize) return std::nullopt;
+  stream.Seek(locator_position, soFromBeginning);
+  TAbZip64Locator locator;
+  if (!locator.ReadFromStream(stream)) return std::nullopt;
+  TAbZip64Tail tail;
+  // Where the locator says, else right in front of the locator: a record
+  // without extensible data, in an archive whose offsets miss the bytes
+  // put before it.
+  const uint64_t said = locator.EndRecordOffset;
+  const int64_t beside = locator_position - kAbZip64EndSize;
+  if (said <= static_cast<uint64_t>(beside) &&
+      SignatureAt(stream, static_cast<int64_t>(said)) == kAbZip64EndSignature) {
+    tail.Position = static_cast<int64_t>(said);
+  } else if (said < static_cast<uint64_t>(beside) &&
+             SignatureAt(stream, beside) == kAbZip64EndSignature) {
+    tail.Position = beside;
+    tail.Shift = beside - static_cast<int64_t>(said);
+  } else {
+    throw EAbZipBadDirectory(Format(
+        "The ZIP64 locator points at offset %s, where there is no ZIP64 end record",
+        {Number(said)}));
+  }
+  stream.Seek(tail.Position, soFromBeginning);
+  tail.Record.ReadFromStream(stream);
+  return tail;
+}
+
+TAbDirectoryShift FindArchiveShift(TStream& stream, uint64_t entries, uint64_t directory_size,
+                                   uint64_t directory_offset, int64_t directory_end) {
+  const auto end = static_cast<uint64_t>(directory_end);
+  // The smallest central header is 46 bytes, so no directory holds more
+  // entries than that many fit in its room. A wrong size with the entries
+  // all there between the offset and the end record is read by position.
+  const uint64_t room =
+      directory_offset < end ? std::max(directory_size, end - directory_offset) : directory_size;
+  if (entries > room / kAbDirectoryFileHeaderSize) {
+    throw EAbZipBadDirectory(Format(
+        "The directory claims %s entries, but its %s bytes hold at most %s",
+        {Number(entries), Number(room), Number(room / kAbDirectoryFileHeaderSize)}));
+  }
+  const auto said = static_cast<int64_t>(directory_offset);
+  TAbDirectoryShift found{0, said};
+  if (entries == 0 && directory_size == 0 && directory_offset <= end) {
+    return found;  // an empty archive
+  }
+  if (directory_offset >= end) {
+    throw EAbZipBadDirectory(Format(
+        "The directory is said to start at offset %s, inside or behind its end record at %s",
+        {Number(directory_offset), Number(end)}));
+  }
+  if (directory_size > end - directory_offset) {
+    throw EAbZipBadDirectory(Format(
+        "The directory (%s bytes at offset %s) overlaps its end record at %s",
+        {Number(directory_size), Number(directory_offset), Number(end)}));
+  }
+  const auto actual = static_cast<int64_t>(end - directory_size);
+  if (actual == said) return found;
+  // A directory that is where it is said to be, with other bytes between
+  // it and the end record (a signature record, say), is not shifted.
+  if (SignatureAt(stream, said) == kAbZipCentralDirectorySignature) return found;
+  if (SignatureAt(stream, actual) != kAbZipCentralDirectorySignature) return found;
+  const int64_t shift = actual - said;
+  try {
+    stream.Seek(actual, soFromBeginning);
+    TAbZipDirectoryFileHeader first;
+    first.ReadFromStream(stream);
+    const auto local = static_cast<int64_t>(first.RelativeOffset64 & INT64_MAX);
+    int64_t shifted = 0;
+    if (!__builtin_add_overflow(local, shift, &shifted) &&
+        SignatureAt(stream, shifted) == kAbZipLocalFileHeaderSignature) {
+      return {shift, actual};
+    }
+    // The items' offsets are right and only the directory's is not.
+    if (SignatureAt(stream, local) == kAbZipLocalFileHeaderSignature) return {0, actual};
+  } catch (const EAbZipInvalid&) {
+  }
+  return found;
+}
 
 TAbArchiveKind CheckZipFile(TStream& stream) {
   PositionKeeper keep(stream);

@@ -42,9 +42,17 @@ constexpr uint8_t kMethodStored = 0;
 constexpr uint8_t kMethodDeflate = 8;
 constexpr uint8_t kMethodDeflate64 = 9;
 
-void CheckNeededVersion(const TAbZipItem& item) {
-  if (IsMethodsLibraryItem(item.Method())) return;  // 4.6 and 6.3 name only the method
-  if ((item.NeededVersion() & 0xFF) > kAbMaxNeededVersion) throw EAbZipVersion();
+// What the engine cannot do, whatever version the item says it needs
+// (tools mark ZIP64 or UTF-8 items 4.5 or 6.3 though they are plain
+// Deflate): data patched against another file and PKWARE's strong
+// encryption. An unknown method is the method's own error.
+void CheckCapability(const TAbZipItem& item) {
+  if ((item.FlagBits() & kAbFlagStrongEncryption) != 0) {
+    throw EAbZipUnsupportedFeature("Cannot extract file - strong encryption is not supported");
+  }
+  if ((item.FlagBits() & kAbFlagPatchedData) != 0) {
+    throw EAbZipUnsupportedFeature("Cannot extract file - patched data is not supported");
+  }
 }
 
 // Brings a spanned archive's stream to the disk the item starts on. A span
@@ -82,9 +90,9 @@ uint8_t RoundedPercent(int64_t done, int64_t total) {
   return static_cast<uint8_t>(std::min<int64_t>(quotient, 100));
 }
 
-// Sizes in the directory are unsigned 32-bit, though the item model holds
-// them signed.
-int64_t UnsignedSize(int32_t size) { return static_cast<uint32_t>(size); }
+// Sizes in the item model are 64-bit and never negative (ZIP64 sizes above
+// 2^63 are cut to what the model holds).
+int64_t UnsignedSize(int64_t size) { return std::max<int64_t>(size, 0); }
 
 void ReportStep(TAbZipArchive& archive, uint8_t percent, bool& abort) {
   if (archive.OnStepProgress) archive.OnStepProgress(percent, abort);
@@ -202,7 +210,7 @@ uint32_t InflateItemData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stre
   if (dynamic_cast<TAbBitBucketStream*>(Stream) != nullptr) helper.Options |= dfoTestOnly;
   // The central directory decides Deflate64; the local header chose the path.
   if (Item.Method() == kMethodDeflate64) helper.Options |= dfoDeflate64;
-  helper.SourceSize = Item.GetPackedSize();
+  helper.SourceSize = static_cast<int32_t>(std::min<int64_t>(Item.GetPackedSize(), INT32_MAX));
   // Inflate ends quietly with 0 when its progress handler stops it; we note
   // the stop so it is reported as the abort it is, never as a bad CRC.
   bool aborted = false;
@@ -248,8 +256,8 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
   TAbUnzipHelper helper(Archive.Stream(), decoder.get(), Stream);
   helper.ImplodeDictionary = Item.ImplodeDictionary();
   helper.ImplodeTreeCount = Item.ImplodeTreeCount();
-  helper.PackedSize = static_cast<uint32_t>(Item.GetPackedSize());
-  helper.UnpackedSize = Item.GetUnpackedSize();
+  helper.PackedSize = static_cast<uint32_t>(std::min<int64_t>(Item.GetPackedSize(), UINT32_MAX));
+  helper.UnpackedSize = static_cast<int32_t>(Item.GetUnpackedSize());
   helper.Method = Item.Method();
   helper.OnProgress = Archive.OnStepProgress;
   if (Archive.OnRequestNthDisk) {
@@ -277,11 +285,11 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
 
 void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream) {
   if (Stream == nullptr) throw EAbBadStream();
-  CheckNeededVersion(Item);
+  CheckCapability(Item);
   SwitchToItemDisk(Archive, Item);
 
   TStream& source = *Archive.Stream();
-  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+  source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
   TAbZipLocalFileHeader header;
   header.ReadFromStream(source);
   const uint32_t check_value = MakeCheckValue(header, Item);
@@ -328,14 +336,14 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
 }
 
 void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
-  CheckNeededVersion(Item);
+  CheckCapability(Item);
   SwitchToItemDisk(Archive, Item);
 
   TStream& source = *Archive.Stream();
-  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+  source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
   TAbZipLocalFileHeader header;
   header.ReadFromStream(source);
-  source.Seek(Item.LocalHeaderOffset(), soFromBeginning);
+  source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
 
   const TAbZipDirectoryFileHeader& central = Item.DirectoryHeader();
   // The names are compared as stored: the central one may be converted from
@@ -345,8 +353,8 @@ void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
                     header.LastModFileTime == Item.GetDosTime() &&
                     header.LastModFileDate == Item.GetDosDate() &&
                     header.CRC32 == Item.GetCrc32() &&
-                    header.CompressedSize == static_cast<uint32_t>(Item.GetPackedSize()) &&
-                    header.UncompressedSize == static_cast<uint32_t>(Item.GetUnpackedSize()) &&
+                    header.CompressedSize64 == static_cast<uint64_t>(Item.GetPackedSize()) &&
+                    header.UncompressedSize64 == static_cast<uint64_t>(Item.GetUnpackedSize()) &&
                     header.FileNameText() == central.FileNameText() &&
                     header.ExtraFieldText() == Item.ExtraData();
   if (!same) throw EAbZipInvalidLFH();

@@ -17,10 +17,6 @@ class TAbArchiveItem;
 class TAbZipArchive;
 class TAbZipItem;
 
-// The newest "version needed to extract" we read: 2.1 (Deflate64). Zip64,
-// AES, bzip2 and LZMA need more and are refused before anything is read.
-constexpr uint8_t kAbMaxNeededVersion = 21;
-
 // Through a file without a name in the target's own folder, named only when
 // complete (zip_extract_file.cpp): a failed item never leaves a half-written
 // target, never touches a file it did not replace, and leaves no temporary

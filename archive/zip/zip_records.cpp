@@ -25,6 +25,33 @@ uint32_t AbByteReader::U32() {
   return v;
 }
 
+uint64_t AbByteReader::U64() {
+  uint64_t low = U32();
+  uint64_t high = U32();
+  return low | (high << 32);
+}
+
+void AbByteReader::Skip(size_t count) {
+  ZipCheck(count <= Remaining());
+  cur_ += count;
+}
+
+std::optional<TAbExtraBlock> FindExtraBlock(const std::string& extra, uint16_t id) {
+  const auto* data = reinterpret_cast<const uint8_t*>(extra.data());
+  size_t at = 0;
+  while (extra.size() - at >= 4) {  // at never passes the end
+    TAbExtraBlock block;
+    block.Id = static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+    block.Size = static_cast<uint16_t>(data[at + 2] | (data[at + 3] << 8));
+    at += 4;
+    if (block.Size > extra.size() - at) break;
+    block.Data = data + at;
+    if (block.Id == id) return block;
+    at += block.Size;
+  }
+  return std::nullopt;
+}
+
 uint32_t ReadLittleEndian32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
          (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
@@ -51,6 +78,17 @@ std::string ReadVariablePart(TStream& stream, uint16_t length) {
 
 std::string UpToFirstZero(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
+// Takes the next 64-bit value of a ZIP64 extra block when the 32-bit field
+// holds the marker; a block too short for it leaves the field as it is.
+void TakeZip64Value(AbByteReader& in, uint32_t field, uint64_t& value) {
+  value = field;
+  if (field == kAbZip64Marker32 && in.Remaining() >= 8) value = in.U64();
+  // Sizes and offsets go through signed 64-bit positions: nothing real
+  // reaches 2^63.
+  ZipCheck(value <= static_cast<uint64_t>(INT64_MAX));
+}
+
+
 }  // namespace
 
 uint8_t TAbZipFileHeader::ImplodeDictionary() const {
@@ -69,6 +107,8 @@ std::string TAbZipFileHeader::ExtraFieldText() const { return UpToFirstZero(Extr
 void TAbZipFileHeader::ReadNameAndExtra(TStream& stream) {
   FileName = ReadVariablePart(stream, FileNameLength);
   ExtraField = ReadVariablePart(stream, ExtraFieldLength);
+  CompressedSize64 = CompressedSize;
+  UncompressedSize64 = UncompressedSize;
 }
 
 void TAbZipLocalFileHeader::ReadFromStream(TStream& stream) {
@@ -89,6 +129,20 @@ void TAbZipLocalFileHeader::ReadFromStream(TStream& stream) {
   ReadNameAndExtra(stream);
   // The signature is judged only once the whole record is in.
   ZipCheck(SignatureMatches());
+  // A local header's ZIP64 block holds both sizes whenever it holds one
+  // (APPNOTE 4.5.3), in the same order as the central one's.
+  if (auto block = FindExtraBlock(ExtraField, kAbExtraZip64)) {
+    AbByteReader in(block->Data, block->Size);
+    const bool both = in.Remaining() >= 16 && (CompressedSize == kAbZip64Marker32 ||
+                                               UncompressedSize == kAbZip64Marker32);
+    if (both) {
+      UncompressedSize64 = in.U64();
+      CompressedSize64 = in.U64();
+    } else {
+      TakeZip64Value(in, UncompressedSize, UncompressedSize64);
+      TakeZip64Value(in, CompressedSize, CompressedSize64);
+    }
+  }
 }
 
 void TAbZipDirectoryFileHeader::ReadFromStream(TStream& stream) {
@@ -115,6 +169,21 @@ void TAbZipDirectoryFileHeader::ReadFromStream(TStream& stream) {
   ReadNameAndExtra(stream);
   FileComment = ReadVariablePart(stream, FileCommentLength);
   ZipCheck(SignatureMatches());
+  RelativeOffset64 = RelativeOffset;
+  // Only the fields whose 32-bit value is the marker are in the block, in
+  // this order (APPNOTE 4.5.3).
+  if (auto block = FindExtraBlock(ExtraField, kAbExtraZip64)) {
+    AbByteReader in(block->Data, block->Size);
+    TakeZip64Value(in, UncompressedSize, UncompressedSize64);
+    TakeZip64Value(in, CompressedSize, CompressedSize64);
+    TakeZip64Value(in, RelativeOffset, RelativeOffset64);
+    if (DiskNumberStart == kAbZip64Marker16 && in.Remaining() >= 4) {
+      const uint32_t disk = in.U32();
+      // Sets of more than 65,535 disks are not read.
+      ZipCheck(disk < kAbZip64Marker16);
+      DiskNumberStart = static_cast<uint16_t>(disk);
+    }
+  }
 }
 
 void TAbZipDirectoryFileFooter::ReadFromStream(TStream& stream) {
@@ -135,6 +204,43 @@ void TAbZipDirectoryFileFooter::ReadFromStream(TStream& stream) {
 
 std::string TAbZipDirectoryFileFooter::ZipfileCommentText() const {
   return UpToFirstZero(ZipfileComment);
+}
+
+}  // namespace velmora
+
+namespace velmora {
+
+void TAbZip64EndRecord::ReadFromStream(TStream& stream) {
+  uint8_t fixed[kAbZip64EndSize];
+  ReadRecordBytes(stream, fixed, sizeof fixed);
+  AbByteReader in(fixed, sizeof fixed);
+  ZipCheck(in.U32() == kAbZip64EndSignature);
+  RecordSize = in.U64();
+  VersionMadeBy = in.U16();
+  VersionNeededToExtract = in.U16();
+  DiskNumber = in.U32();
+  StartDiskNumber = in.U32();
+  EntriesOnDisk = in.U64();
+  TotalEntries = in.U64();
+  DirectorySize = in.U64();
+  DirectoryOffset = in.U64();
+  ZipCheck(DirectorySize <= static_cast<uint64_t>(INT64_MAX) &&
+           DirectoryOffset <= static_cast<uint64_t>(INT64_MAX));
+}
+
+bool TAbZip64Locator::ReadFromStream(TStream& stream) {
+  uint8_t fixed[kAbZip64LocatorSize];
+  int32_t done = 0;
+  for (int32_t n = 1; done < kAbZip64LocatorSize && n > 0; done += n) {
+    n = stream.Read(fixed + done, kAbZip64LocatorSize - done);
+    if (n <= 0) return false;
+  }
+  AbByteReader in(fixed, sizeof fixed);
+  if (in.U32() != kAbZip64LocatorSignature) return false;
+  EndRecordDisk = in.U32();
+  EndRecordOffset = in.U64();
+  TotalDisks = in.U32();
+  return true;
 }
 
 }  // namespace velmora

@@ -45,6 +45,7 @@ constexpr int kExitWarning = 1;
 constexpr int kExitArchiveError = 2;
 constexpr int kExitSevere = 3;
 constexpr int kExitNotFound = 9;
+constexpr int kExitZipBomb = 12;
 constexpr int kExitBadOptions = 10;
 constexpr int kExitNoMatch = 11;
 constexpr int kExitDiskFull = 50;
@@ -164,12 +165,23 @@ bool Vunzip::OpenArchive() {
     if (options_.password) unzipper_.SetPassword(*options_.password);
     unzipper_.SetFileName(windows_name);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vunzip: cannot read %s: %s\n", SafeName(options_.archive).c_str(),
+    std::fprintf(stderr, "vunzip: cannot read %s: %s
+", SafeName(options_.archive).c_str(),
                  e.what());
-    exit_code_ = dynamic_cast<const EAbFileNotFound*>(&e) ? kExitNotFound : kExitSevere;
+    exit_code_ = dynamic_cast<const EAbFileNotFound*>(&e) ? kExitNotFound
+                 : dynamic_cast<const EAbZipOverlap*>(&e) ? kExitZipBomb
+                                                           : kExitSevere;
     return false;
   }
   archive_ = unzipper_.ZipArchive();
+  if (archive_ != nullptr && archive_->ExtraBytes > 0) {
+    // As unzip says it, and with its exit code for a warning.
+    std::fprintf(stderr,
+                 "warning [%s]:  %lld extra bytes at beginning or within zipfile\n"
+                 "  (attempting to process anyway)\n",
+                 options_.archive.c_str(), static_cast<long long>(archive_->ExtraBytes));
+    exit_code_ = std::max(exit_code_, kExitWarning);
+  }
   return archive_ != nullptr;
 }
 

@@ -110,6 +110,17 @@ TEST_F(UnZipperTest, ForcedKindOpensAZipUnderAnyName) {
   EXPECT_EQ(unzipper.Archive()->ItemCount(), 2);
 }
 
+TEST_F(UnZipperTest, FirstOfByteSplitPartsOpensAsTheWholeZip) {
+  const std::vector<uint8_t> whole = BuildZip(Payload()).bytes;
+  const size_t half = whole.size() / 2;
+  const std::string first = Put("set.zip.001", {whole.begin(), whole.begin() + half});
+  Put("set.zip.002", {whole.begin() + half, whole.end()});
+  EXPECT_EQ(DetectArchiveKind(first), akZip);
+  unzipper.SetFileName(first);
+  ASSERT_NE(unzipper.Archive(), nullptr);
+  EXPECT_EQ(unzipper.Archive()->ItemCount(), 2);
+}
+
 TEST_F(UnZipperTest, JarOpensLikeZip) {
   unzipper.SetFileName(PutZip("a.JAR", Payload()));
   EXPECT_EQ(unzipper.ArchiveKind(), akZip);

@@ -102,17 +102,19 @@ TEST(ZipArchive, EmptyArchiveHasNoItemsAndReportsOnlyTheFinalProgress) {
   EXPECT_EQ(nothing.archive.ItemCount(), 0);
 }
 
-TEST(ZipArchive, ArchiveAppendedWithRelativeOffsetsIsRefused) {
+// Once refused; now read as unzip reads it, with the bytes in front counted
+// in and reported.
+TEST(ZipArchive, ArchiveAppendedWithRelativeOffsetsIsReadWithItsShift) {
   ZipWriterOptions options;
   options.stub = testing::MakePeStubWithCertificate(0x800, 0x100);
   options.absolute_offsets = false;
-  LoadedZip z(BuildZip(ThreeEntries(), options).bytes);
-  bool loaded = false;
-  z.archive.OnLoad = [&loaded](void*) { loaded = true; };
-  EXPECT_THROW(z.archive.Load(), EAbZipInvalid);
-  EXPECT_TRUE(loaded);
-  EXPECT_EQ(z.archive.ItemCount(), 0);
-  EXPECT_EQ(z.archive.State, stIdle);
+  ZipImage zip = BuildZip(ThreeEntries(), options);
+  LoadedZip z(zip.bytes);
+  z.archive.Load();
+  ASSERT_EQ(z.archive.ItemCount(), 3);
+  EXPECT_EQ(z.archive.ExtraBytes, static_cast<int64_t>(options.stub.size()));
+  EXPECT_EQ(z.archive.ZipItems(0)->LocalHeaderOffset(), zip.local_header_positions[0]);
+  EXPECT_EQ(z.archive.StubLength, static_cast<int32_t>(options.stub.size()));
 }
 
 TEST(ZipArchive, ArchiveAppendedWithAbsoluteOffsetsIsReadAsItIs) {
@@ -217,11 +219,17 @@ TEST(ZipArchiveDamage, WrongSignatureInAnyRecordIsInvalid) {
   ExpectInvalid(BuildZip(ThreeEntries(), options).bytes, 0, "zip64 signature instead");
 }
 
-TEST(ZipArchiveDamage, DirectoryOffsetIntoTheStubOrPastTheEndIsInvalid) {
+// A directory offset into the stub was refused; now the directory is read
+// where it really ends, at the end record, since its first item's local
+// header is where that item says (only the directory's offset is wrong).
+TEST(ZipArchiveDamage, DirectoryOffsetIntoTheStubIsMendedPastTheEndIsInvalid) {
   ZipWriterOptions options;
   options.stub = testing::MakeElfStub(0x200);
   options.directory_offset = 0x10;
-  ExpectInvalid(BuildZip(ThreeEntries(), options).bytes, 0, "into the stub");
+  LoadedZip z(BuildZip(ThreeEntries(), options).bytes);
+  z.archive.Load();
+  EXPECT_EQ(z.archive.ItemCount(), 3);
+  EXPECT_EQ(z.archive.ExtraBytes, 0);
   ZipWriterOptions past;
   past.directory_offset = 0x7FFFFFF0;
   ExpectInvalid(BuildZip(ThreeEntries(), past).bytes, 0, "past the end");

@@ -164,6 +164,16 @@ TEST_F(UnzipItemToFileTest, RestoresTheItemsLocalDateAndTimeAndReadOnly) {
   EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only clears the write bits";
 }
 
+TEST_F(UnzipItemToFileTest, ExtendedTimestampGivesTheExactTimeBeforeTheDosTime) {
+  // "UT" with the modification time 1700000001 (odd: no DOS time holds it).
+  const std::string ut = std::string("UT\x05\x00\x01", 5) + std::string("\x01\xF1\x53\x65", 4);
+  auto z = Open({{.name = "a.txt", .data = Bytes("x"), .central_extra = ut}});
+  UnzipItemToFile(z->archive, z->Item(0), "a.txt");
+  struct stat st {};
+  ASSERT_EQ(::stat(Host("out/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1700000001);
+}
+
 TEST_F(UnzipItemToFileTest, ExtractedFilesTakeTheModeOfANewFileNotTheTemporaryOnes) {
   // The temporary file is 0600 while it is written; the user's file must
   // not stay private (nor the program unreadable to others).

@@ -57,23 +57,33 @@ TEST(UnzipItemToStream, StoredProgressIsOneReportPerWholePercent) {
   EXPECT_EQ(z.steps, (std::vector<int>{34, 68, 100}));
 }
 
-TEST(UnzipItemToStream, AcceptsVersion20AndRefusesVersion45BeforeReading) {
-  ZipWriterEntry item{.name = "a", .data = Bytes("abc")};
-  item.version_needed = 45;
-  ZipImage zip = BuildZip({item, {.name = "b", .data = Bytes("abc")}});
-  // A broken local header of the first item would fail any read of it.
-  zip.bytes[zip.local_header_positions[0]] = 'X';
+// The version needed is no longer a reason to refuse (tools mark ZIP64 and
+// UTF-8 items 4.5 or 6.3); what the engine cannot do is, before reading.
+TEST(UnzipItemToStream, VersionNeededIsNoRefusalButStrongEncryptionAndPatchesAre) {
+  ZipWriterEntry v45{.name = "a", .data = Bytes("abc"), .version_needed = 45};
+  ZipWriterEntry v63{.name = "b", .data = Bytes("abc"), .method = 8, .version_needed = 63};
+  ZipWriterEntry strong{.name = "c", .data = Bytes("abc"), .flags = 0x41};
+  ZipWriterEntry patched{.name = "d", .data = Bytes("abc"), .flags = 0x20};
+  ZipImage zip = BuildZip({v45, v63, strong, patched});
+  // Broken local headers would fail any read of the refused items.
+  zip.bytes[zip.local_header_positions[2]] = 'X';
+  zip.bytes[zip.local_header_positions[3]] = 'X';
   MemoryZip z(zip.bytes);
-  TMemoryStream out;
-  try {
-    UnzipItemToStream(z.archive, z.Item(0), &out);
-    FAIL() << "version 4.5 extracted";
-  } catch (const EAbZipVersion& e) {
-    EXPECT_EQ(e.Message(), "Cannot extract file - newer version required");
-    EXPECT_EQ(e.ErrorCode, AbZipVersionNeeded);
+  for (int i : {0, 1}) {
+    TMemoryStream out;
+    UnzipItemToStream(z.archive, z.Item(i), &out);
+    EXPECT_EQ(Out(out), Bytes("abc"));
   }
-  UnzipItemToStream(z.archive, z.Item(1), &out);
-  EXPECT_EQ(Out(out), Bytes("abc"));
+  for (int i : {2, 3}) {
+    TMemoryStream out;
+    try {
+      UnzipItemToStream(z.archive, z.Item(i), &out);
+      FAIL() << i;
+    } catch (const EAbZipInvalidMethod& e) {
+      EXPECT_EQ(e.ErrorCode, AbUnknownCompressionMethod);
+      EXPECT_NE(e.Message().find(i == 2 ? "strong encryption" : "patched data"), std::string::npos);
+    }
+  }
 }
 
 TEST(UnzipItemToStream, LocalMethodChoosesThePathCentralMethodChoosesDeflate64) {
@@ -366,11 +376,10 @@ TEST(TestZipItem, BadCrcIsFoundByDecompressing) {
   EXPECT_THROW(TestZipItem(z.archive, z.Item(0)), EAbZipBadCRC);
 }
 
-TEST(TestZipItem, RefusesVersion45) {
-  ZipWriterEntry item{.name = "a", .data = Bytes("abc")};
-  item.version_needed = 45;
+TEST(TestZipItem, AcceptsVersion45) {
+  ZipWriterEntry item{.name = "a", .data = Bytes("abc"), .version_needed = 45};
   MemoryZip z(BuildZip({item}).bytes);
-  EXPECT_THROW(TestZipItem(z.archive, z.Item(0)), EAbZipVersion);
+  TestZipItem(z.archive, z.Item(0));
 }
 
 }  // namespace

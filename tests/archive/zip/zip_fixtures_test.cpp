@@ -58,9 +58,15 @@ TEST_F(ZipFixtures, EveryArchiveListsItsEntriesOrFailsWithAnArchiveError) {
     try {
       TAbZipArchive archive(file, fmOpenRead | fmShareDenyNone);
       archive.Load();
-      // A directory read from an unadjusted stub's offsets would be read
-      // from the wrong place: such archives never load.
-      EXPECT_EQ(row.offset_delta, 0);
+      // A stub whose offsets were not adjusted is found and counted in. Go's
+      // comment-truncated.zip holds a second archive whose end record comes
+      // first and fits: read with its shift, it lists that archive's item.
+      // The bla-stored-dd archives have their items where their offsets say
+      // and only the directory's offset wrong: nothing stands in front.
+      if (row.path != "go-archive-zip/comment-truncated.zip" &&
+          row.path.find("/bla-stored-dd") == std::string::npos) {
+        EXPECT_EQ(archive.ExtraBytes, row.offset_delta);
+      }
       EXPECT_EQ(archive.ItemCount(), row.entries);
       EXPECT_EQ(archive.Spanned, row.parts > 1);
       for (int i = 0; i < archive.ItemCount(); ++i) {
@@ -71,10 +77,9 @@ TEST_F(ZipFixtures, EveryArchiveListsItsEntriesOrFailsWithAnArchiveError) {
       }
       ++listed;
     } catch (const EAbException& e) {
-      // Refusals: no end record, zip64 values, offsets not counted from the
-      // start of the file.
+      // Refusals: no end record, a damaged directory.
       ++refused;
-      EXPECT_TRUE(row.entries == -1 || row.offset_delta != 0 || e.ErrorCode == AbErrZipInvalid)
+      EXPECT_TRUE(row.entries == -1 || e.ErrorCode == AbErrZipInvalid)
           << e.what();
     } catch (const std::exception& e) {
       ADD_FAILURE() << "not an archive error: " << e.what();
