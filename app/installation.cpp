@@ -2,6 +2,7 @@
 
 #include "app/exec_and_wait.h"
 #include "app/main_form.h"
+#include "archive/base/exceptions.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -97,9 +98,17 @@ void WriteDriverConfiguration() {
   RegCloseKey(key);
 }
 
-// Every item lands flat in the product folder under its bare name.
+// Every item lands flat in the product folder under its bare name. An
+// installer whose own file holds no readable payload (cut short by a
+// download, or a program built without it) would otherwise answer with the
+// engine's words for an unknown archive, which tell an administrator
+// nothing; a missing or empty file keeps the engine's own message.
 void UnpackPayload(TAbUnZipper& unzipper, const std::string& installer_file) {
-  unzipper.SetFileName(installer_file);
+  try {
+    unzipper.SetFileName(installer_file);
+  } catch (const EAbUnhandledType&) {
+    throw Exception(PayloadMissingText(ExtractFileName(installer_file)));
+  }
   unzipper.SetBaseDirectory(kBaseDirectory);
   unzipper.SetArchiveKind(akSelfExtractingZip);
   unzipper.ExtractByMask("*.*");
@@ -126,6 +135,11 @@ void ArrangeClientFiles(TFormMain& form, const std::string& installer_folder) {
 }
 
 }  // namespace
+
+std::string PayloadMissingText(const std::string& installer_name) {
+  return "The installation data inside " + installer_name +
+         " is missing or damaged; download the installer again.";
+}
 
 std::string ClientInstructionText() {
   return "You will now have to install the Velmora Client software on each workstation "
