@@ -25,6 +25,10 @@ inline constexpr const char* kDriverKey =
 // lone CR, the fourth empty.
 std::string ClientInstructionText();
 
+// Added to the client message when the client folder could not be opened
+// because nothing can open folders and documents here.
+std::string NothingToOpenText();
+
 // The error shown when the installer's own file holds no payload it can
 // read, naming the file.
 std::string PayloadMissingText(const std::string& installer_name);

@@ -238,6 +238,10 @@ class TWidgetSet {
 // terminal does not echo (a pipe, a file, a test's stream).
 std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out,
                                                   bool echo_input = true);
+// Nobody at the screen: no window is shown; a message box is printed on out
+// (an error box on err) and answers itself: OK, or where there is a choice
+// the answer that starts nothing (Cancel, Abort, No).
+std::unique_ptr<TWidgetSet> MakeUnattendedWidgetSet(std::ostream& out, std::ostream& err);
 // X11 through FLTK; null when no display can be opened. With retry, a
 // display that refuses is tried again for a few seconds first.
 std::unique_ptr<TWidgetSet> MakeX11WidgetSet(bool retry = false);
