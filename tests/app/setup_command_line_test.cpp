@@ -170,6 +170,7 @@ TEST_F(SetupCommandLine, TheLogOfAFailedRunEndsWithTheError) {
   std::filesystem::create_directories(DriveC("Program Files"));
   WriteHostFile(DriveC("Program Files/Velmora"), "in the way");
   const std::string log = Scratch("setup.log");
+  ScopedEnv terminal("VELMORA_UI", "terminal");
   ASSERT_EQ(Run({"--log=" + log}, "i\n\nc\n").status, 0);  // the window stays until Close
   const std::string text = ReadHostFile(log);
   EXPECT_NE(text.find("Installation stopped: Unable to create directory "
