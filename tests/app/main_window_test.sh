@@ -80,7 +80,9 @@ unset FLTK_SCHEME
 export HOME="$work/home"
 etc_fltk_before=$([ -e /etc/fltk ] && echo yes || echo no)
 
-window_named() { xdotool search --name "^$1\$" | head -n1; }
+# A window counts once it is on the screen: found by name among the
+# viewable ones, so one still being made (or a manager's twin) is not taken.
+window_named() { xdotool search --onlyvisible --name "^$1\$" | head -n1; }
 has_window() { [ -n "$(window_named "$1")" ]; }
 running() { kill -0 "$1" 2>/dev/null; }
 # The colour at X,Y of a screenshot as "R G B".
@@ -254,7 +256,12 @@ if [ -n "$installer" ] && command -v openbox >/dev/null; then
   mkfifo "$work/hold"
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
   pids+=($!)
-  wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
+  # Managing windows: its check window and the work area, which openbox
+  # sets late in its start-up, are both on the root window.
+  wm_running() {
+    xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" &&
+      xprop -root _NET_WORKAREA | grep -q "="
+  }
   wait_for wm_running || fail "openbox did not start: $(cat "$work/openbox.log")"
   VELMORA_STAND_IN_HOLD="$work/hold" start "$installer"
   wait_for bash -c "xwininfo -id $main | grep -q IsViewable" || fail "the window was not mapped"
