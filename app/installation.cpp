@@ -1,7 +1,11 @@
 #include "app/installation.h"
 
+#include <cstdio>
+
 #include "app/exec_and_wait.h"
 #include "app/main_form.h"
+#include "app/setup_log.h"
+#include "archive/base/exceptions.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -51,11 +55,17 @@ void Guarded(Step&& step) {
 
 void CreateFolders() {
   for (const Folder& folder : kFolders) {
-    if (!DirectoryExists(folder.tested) && !CreateDir(folder.created)) {
+    if (DirectoryExists(folder.tested)) {
+      LogStep(std::string("Folder exists: ") + folder.tested);
+    } else if (CreateDir(folder.created)) {
+      LogStep(std::string("Folder created: ") + folder.tested);
+    } else {
       throw Exception(folder.failure);
     }
   }
 }
+
+std::string ValueName(const std::string& name) { return name.empty() ? "(default)" : name; }
 
 // Strings count their terminating zero, so the empty string is one byte.
 void WriteString(HKEY key, const std::string& name, const std::string& text) {
@@ -63,6 +73,7 @@ void WriteString(HKEY key, const std::string& name, const std::string& text) {
                      static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS) {
     throw Exception(Format("Failed to set data for '%s'", {name}));
   }
+  LogStep("Registry value written: " + ValueName(name) + " = \"" + text + "\"");
 }
 
 void WriteInteger(HKEY key, const std::string& name, DWORD value) {
@@ -70,6 +81,9 @@ void WriteInteger(HKEY key, const std::string& name, DWORD value) {
                      sizeof value) != ERROR_SUCCESS) {
     throw Exception(Format("Failed to set data for '%s'", {name}));
   }
+  char data[16];
+  std::snprintf(data, sizeof data, "%08x", static_cast<unsigned>(value));
+  LogStep("Registry value written: " + ValueName(name) + " = dword:" + data);
 }
 
 // The driver reads its configuration from this key only. Without the right
@@ -79,8 +93,11 @@ void WriteDriverConfiguration() {
   DWORD disposition = 0;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS) {
+    LogStep(std::string("Registry key not available, driver configuration skipped: "
+                        "HKEY_LOCAL_MACHINE\\") + kDriverKey);
     return;
   }
+  LogStep(std::string("Registry key opened: HKEY_LOCAL_MACHINE\\") + kDriverKey);
   try {
     WriteString(key, "", "PDF");
     WriteString(key, "AppFileName", kPayloadProgram);
@@ -97,35 +114,99 @@ void WriteDriverConfiguration() {
   RegCloseKey(key);
 }
 
-// Every item lands flat in the product folder under its bare name.
+// Every item lands flat in the product folder under its bare name. An
+// installer whose own file holds no readable payload (cut short by a
+// download, or a program built without it) would otherwise answer with the
+// engine's words for an unknown archive, which tell an administrator
+// nothing; a missing or empty file keeps the engine's own message.
 void UnpackPayload(TAbUnZipper& unzipper, const std::string& installer_file) {
-  unzipper.SetFileName(installer_file);
+  try {
+    unzipper.SetFileName(installer_file);
+  } catch (const EAbUnhandledType& error) {
+    LogStep("Payload not readable: " + error.Message());
+    throw Exception(PayloadMissingText(ExtractFileName(installer_file)));
+  }
+  LogStep("Payload opened: " + installer_file);
   unzipper.SetBaseDirectory(kBaseDirectory);
   unzipper.SetArchiveKind(akSelfExtractingZip);
+  if (SetupLogOpen()) {
+    // Only for the log: the dispatchers answer as they would without a
+    // handler (every item confirmed, failures go on to the next item).
+    unzipper.OnConfirmProcessItem = [](void*, TAbArchiveItem* item, TAbProcessType, bool&) {
+      LogStep("Unpacking item: " + item->GetStoredName());
+    };
+    unzipper.OnProcessItemFailure = [](void*, TAbArchiveItem* item, TAbProcessType,
+                                       TAbErrorClass, int32_t code) {
+      const std::string text = ArchiveMessage(code);
+      LogStep("Item failed: " + item->GetStoredName() + ": " +
+              (text.empty() ? Format("error %d", {static_cast<int64_t>(code)}) : text));
+    };
+  }
   unzipper.ExtractByMask("*.*");
+  unzipper.OnConfirmProcessItem = nullptr;
+  unzipper.OnProcessItemFailure = nullptr;
 }
 
-void OpenInShell(TFormMain& form, const char* path) {
-  ShellExecuteA(form.Handle(), nullptr, path, nullptr, nullptr, SW_SHOWNORMAL);
+HINSTANCE OpenInShell(TFormMain& form, const char* path) {
+  HINSTANCE result = ShellExecuteA(form.Handle(), nullptr, path, nullptr, nullptr, SW_SHOWNORMAL);
+  LogStep(std::string(result > 32 ? "Opened in the shell: " : "Could not open in the shell: ") +
+          path + Format(" (result %d)", {static_cast<int64_t>(result)}));
+  return result;
+}
+
+void CopyLogged(const std::string& from, const std::string& to) {
+  const bool copied = CopyFileA(from.c_str(), to.c_str(), false);
+  LogStep((copied ? "Copied: " : "Not copied: ") + from + " -> " + to);
+}
+
+void DeleteLogged(const std::string& file) {
+  const bool deleted = DeleteFileA(file.c_str());
+  LogStep((deleted ? "Deleted: " : "Not deleted: ") + file);
+}
+
+// The message's lines on one line of the log.
+std::string OneLine(const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = '|';
+  }
+  return line;
 }
 
 // A program left beside the installer replaces the unpacked one; then the
 // client's files go to the client folder and are shown to the administrator.
 void ArrangeClientFiles(TFormMain& form, const std::string& installer_folder) {
   const std::string loose = installer_folder + kLoosePayloadProgram;
-  Guarded([&] { CopyFileA(loose.c_str(), kPayloadProgram, false); });
-  Guarded([&] { DeleteFileA(loose.c_str()); });
-  Guarded([&] { CopyFileA(kReadme, kClientReadme, false); });
-  Guarded([&] { DeleteFileA(kReadme); });
+  Guarded([&] { CopyLogged(loose, kPayloadProgram); });
+  Guarded([&] { DeleteLogged(loose); });
+  Guarded([&] { CopyLogged(kReadme, kClientReadme); });
+  Guarded([&] { DeleteLogged(kReadme); });
   Guarded([&] {
-    CopyFileA(kClientInstaller, kClientFolderInstaller, false);
-    OpenInShell(form, kOpenedClientFolder);
-    Application().InformationBox(ClientInstructionText());
+    CopyLogged(kClientInstaller, kClientFolderInstaller);
+    // Where nothing can show a folder (no desktop, or no opener installed)
+    // the shell's one line on standard error is easily missed: the box
+    // says it too, once, for the folder and the readme alike.
+    std::string text = ClientInstructionText();
+    if (OpenInShell(form, kOpenedClientFolder) == SE_ERR_NOASSOC) text += NothingToOpenText();
+    LogStep("Message shown: " + OneLine(text));
+    Application().InformationBox(text);
   });
   Guarded([&] { OpenInShell(form, kOpenedReadme); });
 }
 
 }  // namespace
+
+std::string PayloadMissingText(const std::string& installer_name) {
+  return "The installation data inside " + installer_name +
+         " is missing or damaged; download the installer again.";
+}
+
+std::string NothingToOpenText() {
+  return "\r\r"
+         "Nothing on this computer could open the folder above and its Readme.txt (there is "
+         "no desktop session, or no program to open them: install xdg-utils); open them "
+         "yourself.";
+}
 
 std::string ClientInstructionText() {
   return "You will now have to install the Velmora Client software on each workstation "
@@ -139,16 +220,21 @@ std::string ClientInstructionText() {
 }
 
 void RunInstallation(TFormMain& form, const std::string& program_file) {
+  LogStep("Installation started: " + program_file);
   const std::string installer_folder = ExtractFilePath(program_file);
   CreateFolders();
   WriteDriverConfiguration();
   UnpackPayload(*form.AbUnZipper1, installer_folder + ExtractFileName(program_file));
   ArrangeClientFiles(form, installer_folder);
   // Its exit code means nothing to us; failing to start it stops here.
-  ExecAndWait(kVirtualPrinterInstaller, kVirtualPrinterCommandLine);
-  Guarded([] { DeleteFileA(kVirtualPrinterInstaller); });
-  Guarded([] { DeleteFileA(kClientInstaller); });
+  LogStep(std::string("Running: ") + kVirtualPrinterInstaller + kVirtualPrinterCommandLine);
+  const uint32_t exit_code = ExecAndWait(kVirtualPrinterInstaller, kVirtualPrinterCommandLine);
+  LogStep(Format("Ended with exit code %d: ", {static_cast<int64_t>(exit_code)}) +
+          kVirtualPrinterInstaller);
+  Guarded([] { DeleteLogged(kVirtualPrinterInstaller); });
+  Guarded([] { DeleteLogged(kClientInstaller); });
   Application().SetCursor(TCursor::crDefault);
+  LogStep("Installation complete");
   form.btClose->Click();
 }
 

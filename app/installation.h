@@ -25,6 +25,14 @@ inline constexpr const char* kDriverKey =
 // lone CR, the fourth empty.
 std::string ClientInstructionText();
 
+// Added to the client message when the client folder could not be opened
+// because nothing can open folders and documents here.
+std::string NothingToOpenText();
+
+// The error shown when the installer's own file holds no payload it can
+// read, naming the file.
+std::string PayloadMissingText(const std::string& installer_name);
+
 // The whole procedure for the installer whose own file is program_file (a
 // Windows path): its folder is where a loose
 // "ZIVizazazErurereRireridoz.exe" is taken from, and the file itself is the

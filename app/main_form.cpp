@@ -1,6 +1,8 @@
 #include "app/main_form.h"
 
 #include "app/pictures/embedded_pictures.h"
+#include "app/setup_log.h"
+#include "rtl/exceptions.h"
 
 namespace velmora {
 
@@ -96,7 +98,26 @@ void TFormMain::CreateFromLayout() {
   AbUnZipper1->SetPasswordRetries(0);
 }
 
-void TFormMain::btInstallClick(void*) { InstallServer(*this); }
+void TFormMain::btInstallClick(void*) {
+  try {
+    InstallServer(*this);
+  } catch (const Exception& error) {
+    LogStep("Installation stopped: " + error.Message());
+    throw;
+  }
+}
+
+bool InstallUnattended(TFormMain& form) {
+  try {
+    form.btInstall->Click();
+  } catch (...) {
+    // The error box, which the unattended front end prints on standard
+    // error.
+    Application().HandleException();
+    return false;
+  }
+  return form.Closed();
+}
 
 void TFormMain::btCloseClick(void*) { Close(); }
 

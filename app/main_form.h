@@ -42,6 +42,10 @@ class TFormMain : public TForm {
 // The Install button's work, the installation procedure (installation.cpp).
 void InstallServer(TFormMain& form);
 
+// --unattended: presses Install as the administrator would; an error is
+// shown in the error box. True when the installation ran to its end.
+bool InstallUnattended(TFormMain& form);
+
 // The footer line, the maker's rights notice.
 inline constexpr const char* kFooterText = "\xC2\xA9 2026 Velmora Software Ltd.";
 

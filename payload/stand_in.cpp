@@ -3,6 +3,10 @@
 // appended to $VELMORA_PREFIX/standins.log (~/.velmora/standins.log by
 // default), and exits 0. Built once per program, with the program's name
 // in VELMORA_STAND_IN_NAME.
+//
+// For tests that look at the installer while it waits: when
+// VELMORA_STAND_IN_HOLD names a FIFO, the program, once its line is written,
+// stays until a writer has opened that FIFO and closed it again.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,5 +42,15 @@ int main(int argc, char** argv) {
     written = ::write(fd, line.data(), line.size());
   } while (written < 0 && errno == EINTR);
   ::close(fd);
+  const char* hold = std::getenv("VELMORA_STAND_IN_HOLD");
+  if (hold != nullptr && *hold != '\0') {
+    // Opening blocks until a writer comes; reading ends when it has gone.
+    int fifo = ::open(hold, O_RDONLY | O_CLOEXEC);
+    for (char byte; fifo >= 0;) {
+      ssize_t n = ::read(fifo, &byte, 1);
+      if (n == 0 || (n < 0 && errno != EINTR)) break;
+    }
+    if (fifo >= 0) ::close(fifo);
+  }
   return 0;
 }

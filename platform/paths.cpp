@@ -151,9 +151,8 @@ host::WindowsPathParts CurrentFolderParts() {
 
 bool IsDriveLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
-}  // namespace
-
-std::string VelmoraPrefix() {
+// The prefix folder the settings name; laid out first when make is set.
+std::string ChosenPrefix(bool make) {
   static std::mutex mutex;
   static bool known = false;
   static std::string known_setting;
@@ -172,12 +171,16 @@ std::string VelmoraPrefix() {
     known = true;
   }
   struct stat st {};
-  if (::stat((prefix + "/dosdevices").c_str(), &st) != 0 ||
-      ::lstat((prefix + "/dosdevices/c:").c_str(), &st) != 0) {
+  if (make && (::stat((prefix + "/dosdevices").c_str(), &st) != 0 ||
+               ::lstat((prefix + "/dosdevices/c:").c_str(), &st) != 0)) {
     MakePrefix(prefix);
   }
   return prefix;
 }
+
+}  // namespace
+
+std::string VelmoraPrefix() { return ChosenPrefix(true); }
 
 namespace host {
 
@@ -233,6 +236,14 @@ WindowsPathParts ParseFullWindowsPath(const std::string& path) {
 }
 
 std::optional<std::string> DriveHostRoot(char letter) {
+  // Z: is the host's root until a prefix exists to say otherwise: reaching
+  // host files makes no prefix, so a tool that reads and writes only those
+  // (vunzip) leaves none behind.
+  struct stat made {};
+  if (std::toupper(static_cast<unsigned char>(letter)) == 'Z' &&
+      ::stat((ChosenPrefix(false) + "/dosdevices").c_str(), &made) != 0) {
+    return std::string("/");
+  }
   std::string devices = VelmoraPrefix() + "/dosdevices/";
   char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
   char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));

@@ -35,6 +35,37 @@ uint16_t CommentLengthAt(const uint8_t* record) {
   return static_cast<uint16_t>(record[20] | (record[21] << 8));
 }
 
+uint16_t Read16At(const uint8_t* record, int offset) {
+  return static_cast<uint16_t>(record[offset] | (record[offset + 1] << 8));
+}
+
+// Values that say "see the ZIP64 end record" rather than being the value.
+constexpr uint16_t kZip64Marker16 = 0xFFFF;
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
+// A disk of a spanned set is asked for by a one-byte number (the disk number
+// plus one), so no set this engine reads has a disk numbered above 254.
+constexpr uint16_t kMaxDiskNumber = 254;
+
+// Whether the 22 bytes at `position` can be the end record of a stream of
+// `size` bytes: its comment fits before the end, the directory starts on
+// this disk or an earlier one of a set this engine can read, and a
+// directory on this disk lies wholly in front of the record. Program bytes
+// and compressed data hold the signature by chance; without this a
+// program's own code passed for the last disk of a spanned set. The entry
+// counts are not looked at: the directory is read by position.
+bool PlausibleEndRecord(const uint8_t* record, int64_t position, int64_t size) {
+  if (size - (position + kAbDirectoryFileFooterSize) < CommentLengthAt(record)) return false;
+  const uint16_t disk = Read16At(record, 4);
+  const uint16_t start_disk = Read16At(record, 6);
+  if (disk == kZip64Marker16 || start_disk == kZip64Marker16) return true;
+  if (disk > kMaxDiskNumber || start_disk > disk) return false;
+  if (start_disk < disk) return true;  // the directory begins on an earlier disk
+  const uint32_t directory_size = ReadLittleEndian32(record + 12);
+  const uint32_t directory_offset = ReadLittleEndian32(record + 16);
+  if (directory_size == kZip64Marker32 || directory_offset == kZip64Marker32) return true;
+  return int64_t{directory_offset} + directory_size <= position;
+}
+
 // The last 22 bytes as an end record without a comment: every archive
 // without a comment, the installer's own file among them.
 int64_t FindByFastPath(TStream& stream) {
@@ -44,17 +75,16 @@ int64_t FindByFastPath(TStream& stream) {
   if (ReadUpTo(stream, record, sizeof record) != kAbDirectoryFileFooterSize) return -1;
   if (ReadLittleEndian32(record) != kAbZipEndCentralDirectorySignature) return -1;
   if (CommentLengthAt(record) != 0) return -1;
+  if (!PlausibleEndRecord(record, p, p + kAbDirectoryFileFooterSize)) return -1;
   stream.Seek(p, soFromBeginning);
   return p;
 }
 
-// The highest record in buffer whose comment fits between it and the end of
-// the stream; -1 when there is none.
+// The highest plausible record in buffer; -1 when there is none.
 int64_t FindInWindow(const uint8_t* buffer, int32_t n, int64_t window_start, int64_t size) {
   for (int32_t q = n - kAbDirectoryFileFooterSize; q >= 0; --q) {
     if (ReadLittleEndian32(buffer + q) != kAbZipEndCentralDirectorySignature) continue;
-    int64_t behind = size - (window_start + q + kAbDirectoryFileFooterSize);
-    if (behind >= CommentLengthAt(buffer + q)) return window_start + q;
+    if (PlausibleEndRecord(buffer + q, window_start + q, size)) return window_start + q;
   }
   return -1;
 }

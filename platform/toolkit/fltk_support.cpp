@@ -27,6 +27,22 @@ constexpr long kNetWmStateAdd = 1;
 
 }  // namespace
 
+// FLTK 1.3 reads its options from the preference files the first time one
+// is asked for, and writes both files back when they are missing, creating
+// /etc/fltk when run as root; there is no call to skip that. Its "options
+// read" flag is a private member of Fl, reached by its symbol name.
+extern unsigned char fl_options_read asm("_ZN2Fl13options_read_E");
+
+void KeepOptionsAtHome() {
+  fl_options_read = 1;
+  // FLTK's defaults when no preference file says otherwise.
+  Fl::option(Fl::OPTION_ARROW_FOCUS, false);
+  Fl::option(Fl::OPTION_VISIBLE_FOCUS, true);
+  Fl::option(Fl::OPTION_DND_TEXT, true);
+  Fl::option(Fl::OPTION_SHOW_TOOLTIPS, true);
+  Fl::option(Fl::OPTION_FNFC_USES_GTK, true);
+}
+
 void ApplyDialogHints(Fl_Window& window) {
   Window xid = fl_xid(&window);
   if (!xid || !fl_display) return;
@@ -70,6 +86,55 @@ void ApplyCursor(TCursor cursor) {
   // The installation blocks the loop right after this; the server must see
   // the cursor now.
   Fl::flush();
+}
+
+namespace {
+
+bool IsInput(int event) {
+  switch (event) {
+    case FL_PUSH:
+    case FL_RELEASE:
+    case FL_DRAG:
+    case FL_MOUSEWHEEL:
+    case FL_KEYDOWN:
+    case FL_KEYUP:
+    case FL_SHORTCUT:
+    case FL_CLOSE:
+    case FL_PASTE:
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_LEAVE:
+    case FL_DND_RELEASE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int DispatchAllButInput(int event, Fl_Window* window) {
+  if (IsInput(event)) return 1;  // taken, and nothing done with it
+  return Fl::handle_(event, window);
+}
+
+}  // namespace
+
+InputDropped::InputDropped() : previous_(Fl::event_dispatch()) {
+  Fl::event_dispatch(DispatchAllButInput);
+}
+
+InputDropped::~InputDropped() { Fl::event_dispatch(previous_); }
+
+void ShowChangesNow() {
+  if (!fl_display) return;
+  InputDropped dropped;
+  Fl::flush();
+  // Once the server has handled every request, the exposures they caused
+  // are queued here; drawing them is what a Windows program's paint
+  // messages would do before it goes on.
+  XSync(fl_display, False);
+  Fl::check();
+  Fl::flush();
+  XSync(fl_display, False);
 }
 
 }  // namespace velmora::fltk

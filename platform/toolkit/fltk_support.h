@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include <FL/Fl.H>
 #include <FL/Fl_Widget.H>
 #include <FL/fl_draw.H>
 
@@ -23,6 +24,30 @@ void KeepAbove(Fl_Window& window);
 void CentreOnScreen(Fl_Window& window);
 // The application cursor on every shown window.
 void ApplyCursor(TCursor cursor);
+
+// While one lives, input events (clicks, keys, close requests) are dropped
+// rather than dispatched; repaints and window-manager traffic go on.
+class InputDropped {
+ public:
+  InputDropped();
+  ~InputDropped();
+  InputDropped(const InputDropped&) = delete;
+  InputDropped& operator=(const InputDropped&) = delete;
+
+ private:
+  Fl_Event_Dispatch previous_;
+};
+
+// Makes the screen show what the program has changed: requests reach the
+// server, windows taken down are gone and the ones they uncovered are
+// repainted. Input met on the way is dropped.
+void ShowChangesNow();
+
+// FLTK's options take FLTK's own defaults, and its preference files
+// (/etc/fltk, ~/.fltk) are neither read nor written: a program of ours
+// leaves nothing outside its prefix. Call before anything asks FLTK for an
+// option (opening the display and showing windows do).
+void KeepOptionsAtHome();
 
 // Text drawn as it is: no '@' symbols, no '&' underlines, a line feed
 // starts a new line, and with FL_ALIGN_WRAP long lines wrap at blanks.

@@ -10,8 +10,12 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/toolkit/fltk_support.h"
@@ -193,9 +197,14 @@ class FltkWidgetSet : public TWidgetSet {
     title_ = title;
     if (window_) window_->iconlabel(title_.c_str());
   }
+  // The box is taken down and the windows under it repainted before the
+  // caller goes on, which may be a long wait.
   int MessageBox(const std::string& text, const std::string& caption, UINT type) override {
-    return ShowMessageBox(text, caption, type);
+    int answer = ShowMessageBox(text, caption, type);
+    ShowChangesNow();
+    return answer;
   }
+  void WaitWithoutInput(int fd) override;
 
  private:
   std::unique_ptr<FormWindow> Build(TForm& form);
@@ -264,15 +273,42 @@ void FltkWidgetSet::Run(TForm& form) {
   window_.reset();
 }
 
+void FltkWidgetSet::WaitWithoutInput(int fd) {
+  if (!fl_display) return TWidgetSet::WaitWithoutInput(fd);
+  bool ready = false;
+  Fl::add_fd(fd, FL_READ, [](int, void* flag) { *static_cast<bool*>(flag) = true; }, &ready);
+  {
+    InputDropped dropped;
+    while (!ready) Fl::wait(1e20);
+  }
+  Fl::remove_fd(fd, FL_READ);
+}
+
 }  // namespace
 }  // namespace fltk
 
-std::unique_ptr<TWidgetSet> MakeX11WidgetSet() {
-  // FLTK ends the program when it cannot open the display, so try first.
+std::unique_ptr<TWidgetSet> MakeX11WidgetSet(bool retry) {
+  // FLTK ends the program when it cannot open the display, so try first. A
+  // display that was asked for may still be starting, or be too busy to
+  // accept at once: it gets a few seconds before the terminal is used.
   Display* display = XOpenDisplay(nullptr);
+  for (int delay_ms = 50; !display && retry && delay_ms <= 1600; delay_ms *= 2) {
+    ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+    display = XOpenDisplay(nullptr);
+  }
   if (!display) return nullptr;
+  fltk::KeepOptionsAtHome();
   fl_open_display(display);
+  // FLTK hands its scheme to child processes through the environment; the
+  // programs we start get the environment we were started with.
+  const char* scheme_before = std::getenv("FLTK_SCHEME");
+  std::string kept = scheme_before ? scheme_before : "";
   Fl::scheme("gtk+");
+  if (scheme_before) {
+    ::setenv("FLTK_SCHEME", kept.c_str(), 1);
+  } else {
+    ::unsetenv("FLTK_SCHEME");
+  }
   Fl::background(240, 240, 240);
   Fl::visual(FL_RGB);
   return std::make_unique<fltk::FltkWidgetSet>();

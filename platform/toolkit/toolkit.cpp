@@ -1,6 +1,9 @@
 #include "platform/toolkit/toolkit.h"
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -166,11 +169,23 @@ std::string MessageLines(const std::string& text) {
 
 // ---- the application ----
 
+namespace {
+
+void BlockUntilReadable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void TWidgetSet::WaitWithoutInput(int fd) { BlockUntilReadable(fd); }
+
 std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
   const char* forced = std::getenv("VELMORA_UI");
   std::string ui = forced ? forced : "";
   if (ui != "terminal") {
-    if (auto x11 = MakeX11WidgetSet()) return x11;
+    if (auto x11 = MakeX11WidgetSet(ui == "x11")) return x11;
     if (ui == "x11") std::cerr << "velmora: cannot open the X display; using the terminal\n";
   }
   return MakeTerminalWidgetSet(std::cin, std::cout, !isatty(STDIN_FILENO));
@@ -218,6 +233,14 @@ void TApplication::Terminate() {
 }
 
 void TApplication::ProcessMessages() { WidgetSet().ProcessMessages(); }
+
+void TApplication::WaitWithoutInput(int fd) {
+  if (widget_set_) {
+    widget_set_->WaitWithoutInput(fd);
+  } else {
+    BlockUntilReadable(fd);
+  }
+}
 
 void TApplication::SetCursor(TCursor cursor) {
   cursor_ = cursor;

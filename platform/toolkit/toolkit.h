@@ -224,6 +224,11 @@ class TWidgetSet {
   // A modal box with the buttons and icon of uType (MB_OK, MB_ICONERROR,
   // ...); returns IDOK, IDCANCEL, ... A CR in the text starts a new line.
   virtual int MessageBox(const std::string& text, const std::string& caption, UINT type) = 0;
+  // Blocks until fd is readable (a pidfd: until the process has ended). The
+  // windows are repainted meanwhile, and input that arrives is dropped, so
+  // nothing clicked during the wait is acted on afterwards. Without windows
+  // this is a plain wait.
+  virtual void WaitWithoutInput(int fd);
 };
 
 // The terminal front end: prints the form's texts and the buttons as choices
@@ -233,8 +238,13 @@ class TWidgetSet {
 // terminal does not echo (a pipe, a file, a test's stream).
 std::unique_ptr<TWidgetSet> MakeTerminalWidgetSet(std::istream& in, std::ostream& out,
                                                   bool echo_input = true);
-// X11 through FLTK; null when no display can be opened.
-std::unique_ptr<TWidgetSet> MakeX11WidgetSet();
+// Nobody at the screen: no window is shown; a message box is printed on out
+// (an error box on err) and answers itself: OK, or where there is a choice
+// the answer that starts nothing (Cancel, Abort, No).
+std::unique_ptr<TWidgetSet> MakeUnattendedWidgetSet(std::ostream& out, std::ostream& err);
+// X11 through FLTK; null when no display can be opened. With retry, a
+// display that refuses is tried again for a few seconds first.
+std::unique_ptr<TWidgetSet> MakeX11WidgetSet(bool retry = false);
 // By VELMORA_UI, else X11 when a display opens, else the terminal on the
 // process's standard input and output.
 std::unique_ptr<TWidgetSet> ChooseWidgetSet();
@@ -259,6 +269,8 @@ class TApplication {
   void Terminate();
   void ProcessMessages();
   bool Terminated() const { return terminated_; }
+  // TWidgetSet::WaitWithoutInput; a plain wait before a widget set exists.
+  void WaitWithoutInput(int fd);
 
   // The application-wide mouse cursor.
   void SetCursor(TCursor cursor);

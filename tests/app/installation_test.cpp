@@ -77,6 +77,22 @@ TEST_F(Installation, SetsUpTheProductShowsTheClientAndCloses) {
   EXPECT_TRUE(form.Closed());
 }
 
+TEST_F(Installation, WhereNothingCanOpenTheFolderTheMessageSaysSoOnce) {
+  PlacePayload();
+  const std::string installer = MakeInstallerFile();
+  // No opener and no desktop: the shell cannot show the folder or the readme.
+  opener_env_.reset();
+  ScopedEnv no_opener("VELMORA_SHELL_OPEN", std::nullopt);
+  ScopedEnv no_x("DISPLAY", std::nullopt);
+  ScopedEnv no_wayland("WAYLAND_DISPLAY", std::nullopt);
+  TFormMain form;
+  RunInstallation(form, Win(installer));
+  ASSERT_EQ(widgets_->boxes.size(), 1u);
+  EXPECT_EQ(widgets_->boxes[0].text, kInstructions + NothingToOpenText());
+  EXPECT_NE(NothingToOpenText().find("install xdg-utils"), std::string::npos);
+  EXPECT_TRUE(form.Closed());
+}
+
 TEST_F(Installation, UnpacksItsOwnPayloadFlatIntoTheProductFolder) {
   // The finished installer, run from a folder of its own.
   std::filesystem::create_directories(Scratch("setup"));

@@ -103,7 +103,7 @@ class InstallerTest : public PlatformTest {
 
   // Waits for the detached opener to have recorded `lines` opens.
   std::string WaitForOpened(size_t lines) {
-    for (int i = 0; i < 6000; ++i) {
+    for (int i = 0; i < 12000; ++i) {  // up to a minute on a loaded machine
       std::string text = ReadHostFile(Scratch("opened.log"));
       if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) return text;
       ::usleep(5000);

@@ -78,22 +78,43 @@ class PayloadDamage : public InstallerTest {
   std::string old_tmpdir_;
   bool had_tmpdir_ = false;
 
-  // The built installer, copied to a folder of its own, with change()
-  // applied to its bytes; returns its Windows name.
-  std::string DamagedInstaller(const std::function<void(std::string&, ItemPlace)>& change,
-                               const std::string& item) {
-    std::ifstream in(std::string(VELMORA_BINARY_DIR) + "/bin/velmora-server-setup",
-                     std::ios::binary);
+  static std::string Built(const std::string& relative) {
+    std::ifstream in(std::string(VELMORA_BINARY_DIR) + "/" + relative, std::ios::binary);
     std::string bytes(std::istreambuf_iterator<char>(in), {});
     EXPECT_GT(bytes.size(), 1000u) << "build velmora-server-setup first";
-    const auto places = PayloadPlaces(bytes);
-    EXPECT_EQ(places.count(item), 1u) << item;
-    if (places.count(item) != 0) change(bytes, places.at(item));
+    return bytes;
+  }
+
+  // bytes as velmora-server-setup in a folder of its own; its Windows name.
+  std::string PlacedInstaller(const std::string& bytes) {
     std::filesystem::create_directories(Scratch("setup"));
     const std::string path = Scratch("setup/velmora-server-setup");
     WriteHostFile(path, bytes);
     ::chmod(path.c_str(), 0755);
     return Win(path);
+  }
+
+  // The built installer with change() applied to its bytes.
+  std::string DamagedInstaller(const std::function<void(std::string&, ItemPlace)>& change,
+                               const std::string& item) {
+    std::string bytes = Built("bin/velmora-server-setup");
+    const auto places = PayloadPlaces(bytes);
+    EXPECT_EQ(places.count(item), 1u) << item;
+    if (places.count(item) != 0) change(bytes, places.at(item));
+    return PlacedInstaller(bytes);
+  }
+
+  // Runs the procedure and returns the message it stopped with.
+  std::string FailureOf(const std::string& installer) {
+    TFormMain form;
+    try {
+      RunInstallation(form, installer);
+    } catch (const Exception& error) {
+      EXPECT_FALSE(form.Closed());
+      return error.Message();
+    }
+    ADD_FAILURE() << "the procedure did not stop";
+    return "";
   }
 };
 
@@ -152,6 +173,29 @@ TEST_F(PayloadDamage, ADamagedVirtualPrinterInstallerStopsTheProcedureWithItsMes
   EXPECT_TRUE(HostExists(Product("Client/Readme.txt")));
   EXPECT_TRUE(HostExists(Product("VelmoraClientInstall.exe")));
   EXPECT_FALSE(form.Closed());
+}
+
+TEST_F(PayloadDamage, AnInstallerWithoutItsPayloadSaysSoInWordsAnAdministratorCanActOn) {
+  // The linked program alone: its code holds the end record's signature, in
+  // places that once passed for the last disk of a spanned set.
+  const std::string message = FailureOf(PlacedInstaller(Built("app/velmora-server-setup")));
+  EXPECT_EQ(message, PayloadMissingText("velmora-server-setup"));
+  EXPECT_EQ(message,
+            "The installation data inside velmora-server-setup is missing or damaged; download "
+            "the installer again.");
+  EXPECT_FALSE(HostExists(Product("Readme.txt")));
+}
+
+TEST_F(PayloadDamage, AnInstallerCutShortSaysItsPayloadIsMissingOrDamaged) {
+  std::string bytes = Built("bin/velmora-server-setup");
+  const auto places = PayloadPlaces(bytes);
+  // Cut inside the payload: in the directory, and in the middle of an item.
+  for (size_t keep : {bytes.size() - 10, static_cast<size_t>(places.at("Readme.txt").data + 40)}) {
+    EXPECT_EQ(FailureOf(PlacedInstaller(bytes.substr(0, keep))),
+              PayloadMissingText("velmora-server-setup"))
+        << keep;
+  }
+  EXPECT_FALSE(HostExists(Product("Readme.txt")));
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// The finished installer's command line: --unattended installs what an
+// interactive run installs and says how it went in its exit status, --log
+// records every step, one installer at a time per prefix, --help and
+// --version.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/installation.h"
+#include "app/setup_lock.h"
+#include "tests/app/installer_fixture.h"
+
+extern char** environ;
+
+namespace velmora {
+namespace {
+
+const std::string kInstaller = std::string(VELMORA_BINARY_DIR) + "/bin/velmora-server-setup";
+const std::string kPrinterRun = "VelmoraVirtualPrinter.exe /VERYSILENT /DISABLEPOPS\n";
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when it did not exit
+  std::string out, err;
+};
+
+class SetupCommandLine : public InstallerTest {
+ protected:
+  // Starts the installer with the arguments, input from a file holding
+  // `input`, output and errors in files of their own.
+  pid_t Start(const std::vector<std::string>& arguments, const std::string& input = "") {
+    const std::string tag = std::to_string(++runs_);
+    WriteHostFile(Scratch("in." + tag), input);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, Scratch("in." + tag).c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, Scratch("out." + tag).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, Scratch("err." + tag).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args{kInstaller};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, kInstaller.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    tags_[pid] = tag;
+    return pid;
+  }
+
+  Outcome Finish(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const std::string tag = tags_[pid];
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadHostFile(Scratch("out." + tag)),
+            ReadHostFile(Scratch("err." + tag))};
+  }
+
+  Outcome Run(const std::vector<std::string>& arguments, const std::string& input = "") {
+    return Finish(Start(arguments, input));
+  }
+
+  // What an installation leaves in a prefix, by path below it: drive_c's
+  // files and folders, the hive and the stand-ins' log.
+  static std::map<std::string, std::string> Installed(const std::string& prefix) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(prefix + "/drive_c")) {
+      const std::string path = entry.path().string();
+      tree[path.substr(prefix.size())] = entry.is_directory() ? "<folder>" : ReadHostFile(path);
+    }
+    for (const char* file : {"/system.reg", "/standins.log"}) {
+      tree[file] = HostExists(prefix + file) ? ReadHostFile(prefix + file) : "<none>";
+    }
+    return tree;
+  }
+
+  // The interactive installation from the terminal (Install, OK) in a
+  // prefix of its own; what it left.
+  std::map<std::string, std::string> InteractiveRun() {
+    const std::string prefix = Scratch("interactive-prefix");
+    ScopedEnv in_prefix("VELMORA_PREFIX", prefix);
+    ScopedEnv terminal("VELMORA_UI", "terminal");
+    EXPECT_EQ(Run({}, "\n\n").status, 0);
+    return Installed(prefix);
+  }
+
+  // Waits until the virtual printer stand-in has said that it runs.
+  bool PrinterStandInRuns() {
+    for (int i = 0; i < 12000; ++i) {
+      if (HostExists(prefix_ + "/standins.log") &&
+          ReadHostFile(prefix_ + "/standins.log") == kPrinterRun) {
+        return true;
+      }
+      ::usleep(5000);
+    }
+    return false;
+  }
+
+  int runs_ = 0;
+  std::map<pid_t, std::string> tags_;
+};
+
+TEST_F(SetupCommandLine, UnattendedInstallsWhatAnInteractiveRunInstallsAndExitsZero) {
+  const auto interactive = InteractiveRun();
+  const Outcome run = Run({"--unattended"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Installed(prefix_), interactive);
+  EXPECT_EQ(ReadHostFile(prefix_ + "/standins.log"), kPrinterRun);
+  // The message box, printed and answered by itself.
+  EXPECT_NE(run.out.find("The Velmora client is located in folder :\n"
+                         "C:\\Program Files\\Velmora\\Client\\VelmoraClientInstall.exe\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(SetupCommandLine, UnattendedWithTheFolderBlockedExitsNonZeroWithTheFoldersMessage) {
+  std::filesystem::create_directories(DriveC("Program Files"));
+  WriteHostFile(DriveC("Program Files/Velmora"), "in the way");
+  const Outcome run = Run({"--unattended"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Unable to create directory \"c:\\Program Files\\Velmora\"!\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_FALSE(HostExists(prefix_ + "/standins.log"));
+}
+
+TEST_F(SetupCommandLine, TheLogHoldsEveryStepWithItsTime) {
+  const std::string log = Scratch("setup.log");
+  ASSERT_EQ(Run({"--unattended", "--log", log}).status, 0);
+  const std::string text = ReadHostFile(log);
+  std::istringstream lines(text);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} .+)");
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+  }
+  EXPECT_GT(count, 25);
+  auto occurrences = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(occurrences("Folder created: "), 4u);
+  EXPECT_EQ(occurrences("Registry value written: "), 8u);
+  EXPECT_EQ(occurrences("Registry value written: TagWndMsgID = dword:00008000"), 1u);
+  EXPECT_EQ(occurrences("Unpacking item: "), 4u);
+  EXPECT_EQ(occurrences("Opened in the shell: C:\\Program Files\\Velmora\\Client\\"), 2u);
+  EXPECT_EQ(occurrences("Message shown: You will now have to install"), 1u);
+  EXPECT_EQ(occurrences("Running: c:\\Program Files\\Velmora\\VelmoraVirtualPrinter.exe "
+                        "/VERYSILENT /DISABLEPOPS"),
+            1u);
+  EXPECT_EQ(occurrences("Ended with exit code 0: "), 1u);
+  EXPECT_EQ(occurrences("Deleted: c:\\Program Files\\Velmora\\VelmoraVirtualPrinter.exe"), 1u);
+  EXPECT_EQ(occurrences("Installation complete"), 1u);
+}
+
+TEST_F(SetupCommandLine, TheLogOfAFailedRunEndsWithTheError) {
+  std::filesystem::create_directories(DriveC("Program Files"));
+  WriteHostFile(DriveC("Program Files/Velmora"), "in the way");
+  const std::string log = Scratch("setup.log");
+  ScopedEnv terminal("VELMORA_UI", "terminal");
+  ASSERT_EQ(Run({"--log=" + log}, "i\n\nc\n").status, 0);  // the window stays until Close
+  const std::string text = ReadHostFile(log);
+  EXPECT_NE(text.find("Installation stopped: Unable to create directory "
+                      "\"c:\\Program Files\\Velmora\"!\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(SetupCommandLine, ASecondInstallerStartedDuringTheFirstSaysSoAndTouchesNothing) {
+  const auto single = InteractiveRun();
+  // The first installer is held inside the virtual printer installer.
+  const std::string hold = Scratch("hold");
+  ASSERT_EQ(::mkfifo(hold.c_str(), 0600), 0);
+  pid_t first;
+  {
+    ScopedEnv held("VELMORA_STAND_IN_HOLD", hold);
+    first = Start({"--unattended"});
+  }
+  ASSERT_TRUE(PrinterStandInRuns());
+  const auto during = Installed(prefix_);
+
+  const Outcome second = Run({"--unattended"});
+  EXPECT_EQ(second.status, 3);
+  EXPECT_EQ(second.err, std::string(kAlreadyRunningText) + "\n");
+  EXPECT_EQ(Installed(prefix_), during);
+
+  // Letting the stand-in end lets the first installer finish.
+  int release = ::open(hold.c_str(), O_WRONLY);
+  ASSERT_GE(release, 0);
+  ::close(release);
+  EXPECT_EQ(Finish(first).status, 0);
+  EXPECT_EQ(Installed(prefix_), single);
+  // And the prefix is free again.
+  EXPECT_EQ(Run({"--unattended"}).status, 0);
+}
+
+TEST_F(SetupCommandLine, HelpVersionAndBadOptions) {
+  const Outcome help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--unattended"), std::string::npos);
+  EXPECT_NE(help.out.find("--log FILE"), std::string::npos);
+  const Outcome version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("velmora-server-setup ")) << version.out;
+  const Outcome bad = Run({"--unatended"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("unknown option \"--unatended\""), std::string::npos);
+  EXPECT_EQ(Run({"--log"}).status, 2);
+  EXPECT_EQ(Run({"--log", Scratch("no-such-folder/setup.log")}).status, 2);
+  // None of them installed anything.
+  EXPECT_FALSE(std::filesystem::exists(DriveC("Program Files")));
+}
+
+}  // namespace
+}  // namespace velmora
