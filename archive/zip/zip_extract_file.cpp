@@ -111,6 +111,28 @@ std::string WindowsTarget(const std::string& base, const std::vector<std::string
   return target;
 }
 
+// The parts of a name the overwrite question gave instead of the item's
+// own: a Windows path below the target folder.
+std::vector<std::string> RenamedTargetParts(const std::string& base, const std::string& renamed) {
+  std::string prefix = base;
+  if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
+  if (renamed.size() <= prefix.size() || renamed.compare(0, prefix.size(), prefix) != 0) {
+    throw EAbException(Format("%s is not inside the target folder", {renamed}));
+  }
+  std::vector<std::string> parts;
+  size_t start = prefix.size();
+  for (size_t at; (at = renamed.find('\\', start)) != std::string::npos; start = at + 1) {
+    parts.push_back(renamed.substr(start, at - start));
+  }
+  parts.push_back(renamed.substr(start));
+  for (const std::string& part : parts) {
+    if (part.empty() || part == "." || part == "..") {
+      throw EAbException(Format("%s is not inside the target folder", {renamed}));
+    }
+  }
+  return parts;
+}
+
 // Where an item goes: its folder, open, and the name it takes there.
 struct ItemPlace {
   std::shared_ptr<TargetFolder> target;
@@ -184,11 +206,10 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
 
 void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
   const bool folder_item = IsFolderItem(Item);
-  const std::vector<std::string> parts =
-      TargetPathParts(FileName, Archive.ExtractOptions, folder_item);
+  std::vector<std::string> parts = TargetPathParts(FileName, Archive.ExtractOptions, folder_item);
   // Flat, a folder leaves nothing behind.
   if (folder_item && (Archive.ExtractOptions & eoRestorePath) == 0) return;
-  const std::string target = WindowsTarget(Archive.BaseDirectory(), parts);
+  std::string target = WindowsTarget(Archive.BaseDirectory(), parts);
 
   ItemPlace place;
   NewFileInFolder file;
@@ -206,6 +227,14 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
           std::string asked = target;
           Archive.OnConfirmOverwrite(asked, confirm);
           if (!confirm) return;
+          if (asked != target) {
+            // Renamed by the answer: the item goes to the new name, which
+            // must lie below the target folder like every item's.
+            parts = RenamedTargetParts(Archive.BaseDirectory(), asked);
+            target = WindowsTarget(Archive.BaseDirectory(), parts);
+            --attempt;
+            continue;
+          }
         }
       }
       if (!file.Create(place.folder_fd)) {

@@ -193,23 +193,22 @@ with zipfile.ZipFile("badef.zip", "w") as z:
   ExpectSameAs("unzip", "-l badef.zip");
 }
 
-// The listings compute ratios in 64 bits and clamp them: a compressed size of 0xFFFFFFFF over one byte once overflowed a
-// float-to-int conversion (and unzip's own arithmetic wraps to "200%").
-TEST_F(UnzipCompat, HugeCompressedSizeListsWithinItsColumn) {
+// A compressed size of 0xFFFFFFFF over one byte once overflowed the listing's
+// float-to-int ratio (unzip's own arithmetic wraps to "200%"). Such an entry
+// runs into the central directory, so it is now refused as overlapping data
+// before any listing (unzip's exit code for it, 12); the ratio's clamping is
+// covered by the command-line fuzz target.
+TEST_F(UnzipCompat, HugeCompressedSizeIsRefusedAsOverlappingData) {
   std::string bytes = Read("fat.zip");
   for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos;
        at = bytes.find("PK\x01\x02", at + 4)) {
     bytes.replace(at + 20, 4, "\xFF\xFF\xFF\xFF");
   }
   Write("huge.zip", bytes);
-  const ProcessResult verbose = Run({"-v", "huge.zip"});
-  EXPECT_EQ(verbose.exit_code, 0);
-  EXPECT_NE(verbose.out.find("       1  Stored 4294967295 -100000% 2020-05-06 07:08 8cdc1683  a.txt\n"),
-            std::string::npos) << verbose.out;
-  EXPECT_NE(verbose.out.find("       5         21474836475 -100000%"), std::string::npos);
-  const ProcessResult medium = Run({"-Zm", "huge.zip"});
-  EXPECT_NE(medium.out.find("        1 b--99999% stor"), std::string::npos) << medium.out;
-  EXPECT_NE(medium.out.find("bytes compressed:  -99999.9%"), std::string::npos) << medium.out;
+  for (const char* mode : {"-v", "-Zm", "-t"}) {
+    const ProcessResult r = Run({mode, "huge.zip"});
+    EXPECT_EQ(r.exit_code, 12) << mode << r.err;
+  }
 }
 
 }  // namespace

@@ -165,8 +165,7 @@ bool Vunzip::OpenArchive() {
     if (options_.password) unzipper_.SetPassword(*options_.password);
     unzipper_.SetFileName(windows_name);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vunzip: cannot read %s: %s
-", SafeName(options_.archive).c_str(),
+    std::fprintf(stderr, "vunzip: cannot read %s: %s\n", SafeName(options_.archive).c_str(),
                  e.what());
     exit_code_ = dynamic_cast<const EAbFileNotFound*>(&e) ? kExitNotFound
                  : dynamic_cast<const EAbZipOverlap*>(&e) ? kExitZipBomb

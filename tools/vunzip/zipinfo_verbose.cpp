@@ -146,8 +146,8 @@ void PrintEntry(std::FILE* out, const TAbZipItem& item, int number, int64_t expe
     std::fprintf(out, "  There are an extra %" PRId64 " bytes preceding this file.\n\n", extra_before);
   }
   std::fprintf(out, "  %s\n\n", SafeName(item.GetStoredName()).c_str());
-  std::fprintf(out, "  offset of local header from start of archive:   %" PRIu32 "\n", item.LocalHeaderOffset());
-  std::fprintf(out, "                                                  (%016" PRIX32 "h) bytes\n",
+  std::fprintf(out, "  offset of local header from start of archive:   %" PRIu64 "\n", item.LocalHeaderOffset());
+  std::fprintf(out, "                                                  (%016" PRIX64 "h) bytes\n",
                item.LocalHeaderOffset());
   std::fprintf(out, "  file system or operating system of origin:      %s\n", System(made_by >> 8).c_str());
   std::fprintf(out, "  version of encoding software:                   %u.%u\n", (made_by & 0xFF) / 10,

@@ -59,12 +59,6 @@ TEST(BoundedOutput, StoredItemStopsAtTheBytesItHolds) {
                            {.name = "b", .data = std::vector<uint8_t>(9000, 'b')}});
   SetMethodAndSize(zip, 0, 0, 5000);
   ExpectStopsAt(zip, 100);
-  // Holding more than it claims is only a size to stop at.
-  Patch32(zip.bytes, zip.central_header_positions[1] + kCentralPacked, 20000);
-  MemoryZip z(zip.bytes);
-  TMemoryStream out;
-  UnzipItemToStream(z.archive, z.Item(1), &out);
-  EXPECT_EQ(out.Data(), std::vector<uint8_t>(9000, 'b'));
 }
 
 TEST(BoundedOutput, ShortWriteOfTheTargetKeepsTheTargetsOwnError) {
