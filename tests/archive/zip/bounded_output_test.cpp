@@ -19,8 +19,6 @@ using extract_test::SetMethodAndSize;
 using testing::BuildZip;
 using testing::ZipImage;
 
-constexpr size_t kCentralPacked = 20;
-
 // Item 0 of `zip` extracted into memory and tested: both fail with the
 // size message, and the memory holds exactly `declared` bytes.
 void ExpectStopsAt(const ZipImage& zip, size_t declared) {
