@@ -211,5 +211,29 @@ TEST_F(UnzipCompat, HugeCompressedSizeIsRefusedAsOverlappingData) {
   }
 }
 
+// Stored Unix modes, folders and files alike, come back exactly whatever
+// the umask, less setuid; a folder that shuts its owner out still gets its
+// files first. A folder that was there before keeps its own mode.
+TEST_F(UnzipCompat, StoredModesAreRestoredAsUnzipRestoresThem) {
+  ASSERT_TRUE(Make("mkdir -p m/open/deep m/shut m/wide && echo a >m/open/f600 && "
+                   "echo b >m/open/f755 && echo c >m/open/suid && echo d >m/shut/in && "
+                   "chmod 600 m/open/f600 && chmod 755 m/open/f755 && chmod 4755 m/open/suid && "
+                   "chmod 750 m/open/deep && chmod 700 m/open && chmod 777 m/wide && "
+                   "chmod 500 m/shut && cd m && zip -qr ../modes.zip open shut wide"));
+  const std::string modes = " && find . -printf '%m %p\\n' | sort -k2";
+  for (const char* side : {"unzip", "vunzip"}) {
+    const std::string tool = side == std::string("unzip") ? "unzip" : Quote(Vunzip());
+    const ProcessResult r = Shell(std::string("mkdir ") + side + " && cd " + side +
+                                  " && umask 077 && " + tool + " -q ../modes.zip" + modes);
+    EXPECT_EQ(r.exit_code, 0) << side << r.err;
+    Write(std::string(side) + ".modes", r.out);
+  }
+  EXPECT_EQ(Read("vunzip.modes"), Read("unzip.modes"));
+  EXPECT_NE(Read("vunzip.modes").find("500 ./shut\n"), std::string::npos) << Read("vunzip.modes");
+  ASSERT_TRUE(Make("mkdir -p pre/wide && chmod 755 pre/wide"));
+  EXPECT_EQ(Run({"-q", "-d", "pre", "modes.zip"}).exit_code, 0);
+  EXPECT_EQ(fs::status(Work() / "pre/wide").permissions(), fs::perms(0755));
+}
+
 }  // namespace
 }  // namespace velmora::tools_test

@@ -407,6 +407,9 @@ int Vunzip::Extract() {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
     exit_code_ = std::max(exit_code_, ExitCodeFor(e));
   }
+  // Folders whose stored mode shuts their owner out get it last, as unzip
+  // sets folder modes after the files inside them.
+  TargetFolder::ApplyFolderModes();
   return exit_code_;
 }
 
