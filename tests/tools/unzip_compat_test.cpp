@@ -211,6 +211,25 @@ TEST_F(UnzipCompat, HugeCompressedSizeIsRefusedAsOverlappingData) {
   }
 }
 
+// The same name twice: with -o the later item replaces the earlier file, as
+// unzip's does, with its lines and exit code (0); vunzip also says so.
+TEST_F(UnzipCompat, RepeatedNameReplacesTheEarlierFileWithAWarning) {
+  Write("dup.py", R"PY(
+import warnings, zipfile
+warnings.simplefilter("ignore")
+with zipfile.ZipFile("dup.zip", "w") as z:
+    z.writestr("a.txt", b"first")
+    z.writestr("a.txt", b"second")
+)PY");
+  ASSERT_TRUE(Make("python3 dup.py"));
+  ExpectSameAs("unzip", "-o ../dup.zip", "dup");
+  EXPECT_EQ(Read("dup-ours/a.txt"), "second");
+  const ProcessResult again = Run({"-o", "-d", "again", "dup.zip"});
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_NE(again.err.find("warning:  again/a.txt replaces the file extracted from an earlier "
+                           "entry of the same name"), std::string::npos) << again.err;
+}
+
 // Stored Unix modes, folders and files alike, come back exactly whatever
 // the umask, less setuid; a folder that shuts its owner out still gets its
 // files first. A folder that was there before keeps its own mode.

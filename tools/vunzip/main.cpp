@@ -394,6 +394,16 @@ int Vunzip::Extract() {
   // engine does not look up every target before it writes it.
   const bool asks = options_.overwrite != Overwrite::kAlways;
   if (!asks) archive_->OnConfirmOverwrite = nullptr;
+  // The same name twice in one archive: the later item replaces the file
+  // the earlier one wrote, as unzip -o does without a word (and with exit
+  // code 0, which stays). Saying so tells the user the first one is gone.
+  archive_->OnItemWarning = [this](TAbArchiveItem* item, const std::string&) {
+    if (options_.quiet > 1 || item == nullptr) return;
+    bar_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning:  %s replaces the file extracted from an earlier entry of the "
+                 "same name\n", ShownName(*item).c_str());
+  };
   archive_->ExtractFileCallback = [this](TAbZipArchive& archive, TAbZipItem& item,
                                          const std::string& name) {
     ExtractOne(archive, item, name);
