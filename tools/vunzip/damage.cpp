@@ -24,6 +24,8 @@ constexpr uint16_t kDataDescriptorFlag = 0x0008;
 // General purpose bit 0: the item is encrypted (APPNOTE 4.4.4).
 constexpr uint16_t kEncryptedFlag = 0x0001;
 constexpr uint32_t kEncryptionHeaderSize = 12;
+// General purpose bit 6: strong encryption (APPNOTE 4.4.4).
+constexpr uint16_t kStrongEncryptionFlag = 0x0040;
 // A 32-bit size of all ones: the real one is in the ZIP64 extra field.
 constexpr uint32_t kZip64Size = 0xFFFFFFFF;
 constexpr uint16_t kMethodStored = 0;
@@ -119,6 +121,8 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
   }
   const uint16_t flags = Little16(header.fixed + kFlagsAt);
   if ((flags & kDataDescriptorFlag) != 0) return report;  // no CRC or sizes here
+  // Strong encryption's sizes count its own headers; unzip skips the item.
+  if ((flags & kStrongEncryptionFlag) != 0) return report;
   uint32_t packed = Little32(header.fixed + kPackedSizeAt);
   // Traditional encryption puts its 12-byte header before a stored item's
   // data; the compressed size counts it.
