@@ -12,10 +12,16 @@
 //   bad_extra_entry     'd/*\0d/a\x1b[2Jb\0UT\x58\x00\x01' (an entry longer than its block)
 //   command_line        '-qo\0a.zip\0-x\0*.txt\0-d\0out'
 //   huge_ratio          eight 0xff bytes, then 1 as a 64-bit little-endian size
+//   local_header        a stored item's local header whose sizes disagree:
+//                       'PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\x11\x22\x33\x44\x05\0\0\0\x04\0\0\0\x01\0\0\0a\0a'
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/damage.h"
@@ -50,6 +56,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t seconds = 0;
   ExtendedModTime(item, seconds);
   ItemTime(item);
+
+  // The whole input as an archive file whose first item's local header is
+  // compared with a central entry named by the second field.
+  // Made once, and removed when the fuzzer ends.
+  struct ScratchFile {
+    ScratchFile() : path(std::filesystem::temp_directory_path().string() + "/vunzip-fuzz-XXXXXX") {
+      const int fd = ::mkstemp(path.data());
+      if (fd >= 0) ::close(fd);
+    }
+    ~ScratchFile() { ::unlink(path.c_str()); }
+    std::string path;
+  };
+  static const ScratchFile scratch;
+  const std::string& local_path = scratch.path;
+  // Only inputs that start as a local header do: writing a file each run
+  // would slow the rest of this target down.
+  if (input.compare(0, 4, std::string("PK\x03\x04", 4)) == 0) {
+    std::ofstream(local_path, std::ios::binary | std::ios::trunc) << input;
+    std::ifstream raw(local_path, std::ios::binary);
+    CompareLocalHeader(raw, item);
+    LocalExtraFieldDamage(raw, item);
+  }
 
   ParseCommandLine(fields, false, extra);
   ParseCommandLine(fields, true, mask);

@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "platform/host_files.h"
 #include "platform/paths.h"
@@ -25,6 +26,10 @@
 namespace velmora {
 
 namespace {
+
+// Only permission bits come from an archive: setuid, setgid and sticky
+// never do, as unzip leaves them out unless told otherwise.
+constexpr mode_t kFolderPermissionBits = 0777;
 
 // Past this many kept folder handles the kept ones are closed and the walk
 // starts again from the target: far below the usual limit of 1,024 open
@@ -201,8 +206,10 @@ void TargetFolder::DropBelow() {
 }
 
 int TargetFolder::Descend(int parent_fd, const std::string& parent_host, const std::string& name,
-                          bool create, FolderWalk* result, std::string* actual_name) {
+                          bool create, FolderWalk* result, std::string* actual_name,
+                          bool* made) {
   *actual_name = name;
+  *made = false;
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
     errno = EINVAL;
     *result = FolderWalk::kFailed;
@@ -231,6 +238,7 @@ int TargetFolder::Descend(int parent_fd, const std::string& parent_host, const s
     std::optional<host::FolderChange> change;
     if (!exact_names_) change.emplace(parent_host);
     if (::mkdirat(parent_fd, name.c_str(), 0777) == 0) {
+      *made = true;
       if (change) change->Added(name);
     } else if (errno != EEXIST) {
       *result = Classify(parent_fd, name, errno);
@@ -272,7 +280,9 @@ FolderWalk TargetFolder::OpenBelow(const std::vector<std::string>& components, b
   for (size_t i = done; i < components.size(); ++i) {
     FolderWalk result = FolderWalk::kOpened;
     std::string actual;
-    int next = Descend(current, host, components[i], create, &result, &actual);
+    bool made = false;
+    int next = Descend(current, host, components[i], create, &result, &actual, &made);
+    if (made) made_.insert(keys[i]);
     if (next < 0) {
       // A kept handle of a folder that was removed since: the caller drops
       // the kept handles and walks again from the path.
@@ -305,6 +315,61 @@ bool TargetFolder::NoteWritten(int folder_fd, const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string key = std::to_string(folder_fd) + '/' + (exact_names_ ? name : host::FoldCase(name));
   return !written_.insert(std::move(key)).second;
+}
+
+namespace {
+
+// Folder modes that wait for the end of a run: a handle of the folder of
+// its own (the kept ones may be dropped before then) and the mode.
+std::mutex& WaitingModesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<std::pair<int, mode_t>>& WaitingModes() {
+  static std::vector<std::pair<int, mode_t>> modes;
+  return modes;
+}
+
+// A kept handle is O_PATH, which fchmod refuses; its /proc link names the
+// folder itself, never a path that could be swapped for a link.
+bool ChmodFolderHandle(int fd, mode_t mode) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  return ::fchmodat(AT_FDCWD, link.c_str(), mode, 0) == 0;
+}
+
+}  // namespace
+
+void TargetFolder::RestoreFolderMode(const std::vector<std::string>& components, uint32_t mode) {
+  std::string key;
+  for (const std::string& part : components) key += (key.empty() ? "" : "/") + part;
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (made_.count(key) == 0) return;
+    auto kept = below_.find(key);
+    if (kept == below_.end()) return;
+    fd = kept->second;
+  }
+  const auto bits = static_cast<mode_t>(mode & kFolderPermissionBits);
+  if ((bits & S_IRWXU) == S_IRWXU) {
+    (void)ChmodFolderHandle(fd, bits);
+    return;
+  }
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return;
+  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  WaitingModes().emplace_back(own, bits);
+}
+
+void TargetFolder::ApplyFolderModes() {
+  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  // As a date or attribute that cannot be set, a mode that cannot be set
+  // does not fail the items.
+  for (const auto& [fd, mode] : WaitingModes()) {
+    (void)ChmodFolderHandle(fd, mode);
+    ::close(fd);
+  }
+  WaitingModes().clear();
 }
 
 bool NewFileInFolder::Create(int folder_fd) {

@@ -78,10 +78,20 @@ class TargetFolder {
   // archive, or two names that one folder takes as the same).
   bool NoteWritten(int folder_fd, const std::string& name);
 
+  // Gives the folder at `components` the permission bits `mode` (0777 at
+  // most), as unzip restores a folder's stored Unix mode, when this process
+  // made that folder; one that was there before keeps its own. A mode that
+  // would keep the owner from writing into the folder waits for
+  // ApplyFolderModes, so the items after it still find room.
+  void RestoreFolderMode(const std::vector<std::string>& components, uint32_t mode);
+  // Sets the modes RestoreFolderMode kept waiting; called once the items
+  // of a run are written.
+  static void ApplyFolderModes();
+
  private:
   TargetFolder(int root_fd, std::string host_path, bool exact_names);
   int Descend(int parent_fd, const std::string& parent_host, const std::string& name,
-              bool create, FolderWalk* result, std::string* actual_name);
+              bool create, FolderWalk* result, std::string* actual_name, bool* made);
   void DropBelow();
 
   int root_fd_;
@@ -92,6 +102,8 @@ class TargetFolder {
   std::mutex mutex_;
   std::unordered_map<std::string, int> below_;
   std::unordered_set<std::string> written_;
+  // Relative paths of the folders this process made below the target.
+  std::unordered_set<std::string> made_;
 };
 
 // A file being written in the folder that will hold it: a file without a

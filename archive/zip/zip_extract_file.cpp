@@ -202,6 +202,19 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
   (void)SetNewFileAttributes(fd, name, item.GetHostAttributes());
 }
 
+// A folder made on Unix keeps its stored permission bits (0755, 0700), as
+// unzip restores them, exactly and regardless of the umask, in host
+// folders. The prefix's own drives keep Windows rules: a folder there
+// takes no Unix mode.
+void RestoreFolderMode(const ItemPlace& place, const std::vector<std::string>& parts,
+                       const TAbZipItem& item) {
+  constexpr uint8_t kHostUnix = 3;  // "version made by" high byte: Unix
+  const uint32_t unix_mode = item.GetHostAttributes() >> 16;
+  if ((item.MadeByVersion() >> 8) != kHostUnix || !S_ISDIR(unix_mode)) return;
+  if (!place.target->ExactNames()) return;
+  place.target->RestoreFolderMode(parts, unix_mode);
+}
+
 }  // namespace
 
 void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
@@ -218,7 +231,10 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
   for (int attempt = 0;; ++attempt) {
     try {
       place = PlaceItem(Archive, parts, folder_item);
-      if (folder_item) return;
+      if (folder_item) {
+        RestoreFolderMode(place, parts, Item);
+        return;
+      }
       if (Archive.OnConfirmOverwrite) {
         struct stat st {};
         if (::fstatat(place.folder_fd, place.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&

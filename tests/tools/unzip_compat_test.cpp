@@ -211,5 +211,101 @@ TEST_F(UnzipCompat, HugeCompressedSizeIsRefusedAsOverlappingData) {
   }
 }
 
+// The same name twice: with -o the later item replaces the earlier file, as
+// unzip's does, with its lines and exit code (0); vunzip also says so.
+TEST_F(UnzipCompat, RepeatedNameReplacesTheEarlierFileWithAWarning) {
+  Write("dup.py", R"PY(
+import warnings, zipfile
+warnings.simplefilter("ignore")
+with zipfile.ZipFile("dup.zip", "w") as z:
+    z.writestr("a.txt", b"first")
+    z.writestr("a.txt", b"second")
+)PY");
+  ASSERT_TRUE(Make("python3 dup.py"));
+  ExpectSameAs("unzip", "-o ../dup.zip", "dup");
+  EXPECT_EQ(Read("dup-ours/a.txt"), "second");
+  const ProcessResult again = Run({"-o", "-d", "again", "dup.zip"});
+  EXPECT_EQ(again.exit_code, 0);
+  EXPECT_NE(again.err.find("warning:  again/a.txt replaces the file extracted from an earlier "
+                           "entry of the same name"), std::string::npos) << again.err;
+}
+
+// Stored Unix modes, folders and files alike, come back exactly whatever
+// the umask, less setuid; a folder that shuts its owner out still gets its
+// files first. A folder that was there before keeps its own mode.
+TEST_F(UnzipCompat, StoredModesAreRestoredAsUnzipRestoresThem) {
+  ASSERT_TRUE(Make("mkdir -p m/open/deep m/shut m/wide && echo a >m/open/f600 && "
+                   "echo b >m/open/f755 && echo c >m/open/suid && echo d >m/shut/in && "
+                   "chmod 600 m/open/f600 && chmod 755 m/open/f755 && chmod 4755 m/open/suid && "
+                   "chmod 750 m/open/deep && chmod 700 m/open && chmod 777 m/wide && "
+                   "chmod 500 m/shut && cd m && zip -qr ../modes.zip open shut wide"));
+  const std::string modes = " && find . -printf '%m %p\\n' | sort -k2";
+  for (const char* side : {"unzip", "vunzip"}) {
+    const std::string tool = side == std::string("unzip") ? "unzip" : Quote(Vunzip());
+    const ProcessResult r = Shell(std::string("mkdir ") + side + " && cd " + side +
+                                  " && umask 077 && " + tool + " -q ../modes.zip" + modes);
+    EXPECT_EQ(r.exit_code, 0) << side << r.err;
+    Write(std::string(side) + ".modes", r.out);
+  }
+  EXPECT_EQ(Read("vunzip.modes"), Read("unzip.modes"));
+  EXPECT_NE(Read("vunzip.modes").find("500 ./shut\n"), std::string::npos) << Read("vunzip.modes");
+  ASSERT_TRUE(Make("mkdir -p pre/wide && chmod 755 pre/wide"));
+  EXPECT_EQ(Run({"-q", "-d", "pre", "modes.zip"}).exit_code, 0);
+  EXPECT_EQ(fs::status(Work() / "pre/wide").permissions(), fs::perms(0755));
+}
+
+// A local header that disagrees with the central one, one byte changed at a
+// named offset of the first local header (30 fixed bytes, then the name):
+// the name (offset 30), a stored item's uncompressed size (22), the CRC
+// (14). Test mode and extraction answer with unzip's warnings and exit
+// codes; the CRC case in words of its own.
+TEST_F(UnzipCompat, LocalHeaderThatDisagreesIsReportedAsUnzipDoes) {
+  Write("damage.py", R"PY(
+import zipfile
+with zipfile.ZipFile("stored.zip", "w") as z:
+    z.writestr("a.txt", b"hello world " * 100)
+    z.writestr("b.txt", b"second file " * 50)
+good = open("stored.zip", "rb").read()
+for name, offset, value in (("name", 30, ord("x")), ("usize", 22, good[22] ^ 1),
+                            ("crc", 14, good[14] ^ 0xFF)):
+    damaged = bytearray(good)
+    damaged[offset] = value
+    open(name + ".zip", "wb").write(damaged)
+)PY");
+  ASSERT_TRUE(Make("python3 damage.py"));
+  for (const char* name : {"name.zip", "usize.zip", "crc.zip"}) {
+    for (const char* mode : {"-t ", "-o -d out "}) {
+      const ProcessResult theirs = Shell(std::string("unzip ") + mode + name);
+      const ProcessResult ours = Run(mode[1] == 't' ? std::vector<std::string>{"-t", name}
+                                                   : std::vector<std::string>{"-o", "-d", "out", name});
+      EXPECT_EQ(ours.exit_code, theirs.exit_code) << name << " " << mode << ours.err;
+      if (name != std::string("crc.zip")) {
+        EXPECT_EQ(ours.err, theirs.err) << name << " " << mode;
+        EXPECT_EQ(ours.out, theirs.out) << name << " " << mode;
+      }
+    }
+  }
+  const ProcessResult crc = Run({"-t", "crc.zip"});
+  EXPECT_NE(crc.err.find("a.txt: the local header's CRC"), std::string::npos) << crc.err;
+  EXPECT_NE(crc.out.find("testing: b.txt"), std::string::npos) << crc.out;
+  EXPECT_NE(Run({"-t", "name.zip"}).out.find("At least one warning-error was detected"),
+            std::string::npos);
+}
+
+// What stands in an item's way is named in words, never as a Windows error
+// number: a file where its folder must be, a folder where its file must be.
+TEST_F(UnzipCompat, FileOrFolderInTheWayIsNamed) {
+  Write("blocked/d", "a file where a folder must be");
+  std::filesystem::create_directories(Work() / "blocked/e.txt");
+  ASSERT_TRUE(Make("mkdir -p t/d && echo x >t/d/f && echo y >t/e.txt && cd t && zip -qr ../t.zip d e.txt"));
+  const ProcessResult r = Run({"-o", "-d", "blocked", "t.zip"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err.find("I/O error"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Error Moving File"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("blocked/d exists but is not a folder"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("blocked/e.txt is a folder; not replacing it"), std::string::npos) << r.err;
+  EXPECT_EQ(Read("blocked/d"), "a file where a folder must be");
+}
+
 }  // namespace
 }  // namespace velmora::tools_test

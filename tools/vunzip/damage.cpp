@@ -1,6 +1,9 @@
 #include "tools/vunzip/damage.h"
 
+#include <cstdio>
+
 #include "archive/zip/zip_item.h"
+#include "tools/vunzip/listing.h"
 
 namespace velmora::vunzip {
 
@@ -11,6 +14,21 @@ namespace {
 // 4.3.7); 30 bytes in all.
 constexpr char kLocalSignature[] = {'P', 'K', 3, 4};
 constexpr size_t kLocalHeaderSize = 30;
+constexpr size_t kFlagsAt = 6;
+constexpr size_t kMethodAt = 8;
+constexpr size_t kCrcAt = 14;
+constexpr size_t kPackedSizeAt = 18;
+constexpr size_t kUnpackedSizeAt = 22;
+// General purpose bit 3: CRC and sizes follow the data, the header's are 0.
+constexpr uint16_t kDataDescriptorFlag = 0x0008;
+// General purpose bit 0: the item is encrypted (APPNOTE 4.4.4).
+constexpr uint16_t kEncryptedFlag = 0x0001;
+constexpr uint32_t kEncryptionHeaderSize = 12;
+// General purpose bit 6: strong encryption (APPNOTE 4.4.4).
+constexpr uint16_t kStrongEncryptionFlag = 0x0040;
+// A 32-bit size of all ones: the real one is in the ZIP64 extra field.
+constexpr uint32_t kZip64Size = 0xFFFFFFFF;
+constexpr uint16_t kMethodStored = 0;
 constexpr size_t kNameLengthAt = 26;
 constexpr size_t kExtraLengthAt = 28;
 // Each extra-field entry starts with a 16-bit ID and a 16-bit length.
@@ -18,6 +36,16 @@ constexpr size_t kEntryHeaderSize = 4;
 
 uint16_t Little16(const unsigned char* bytes) {
   return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+uint32_t Little32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(Little16(bytes)) | static_cast<uint32_t>(Little16(bytes + 2)) << 16;
+}
+
+std::string Hex8(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
 }
 
 }  // namespace
@@ -39,25 +67,36 @@ std::optional<std::string> ExtraFieldDamage(const std::string& block) {
 
 namespace {
 
-// Reads the item's local header: its name and extra field. False when the
-// offset holds no local header, or another item's.
-bool ReadLocalHeader(std::ifstream& archive, const TAbZipItem& item, std::string& extra) {
+struct LocalHeader {
+  unsigned char fixed[kLocalHeaderSize];
+  std::string name;
+  std::string extra;
+};
+
+// Reads the local header at the item's offset. False when there is none.
+bool ReadAnyLocalHeader(std::ifstream& archive, const TAbZipItem& item, LocalHeader& header) {
   if (!archive || item.StartDisk() != 0) return false;
   archive.clear();
   archive.seekg(static_cast<std::streamoff>(item.LocalHeaderOffset()));
-  unsigned char header[kLocalHeaderSize];
-  if (!archive.read(reinterpret_cast<char*>(header), sizeof header)) return false;
-  if (std::string(reinterpret_cast<const char*>(header), 4) != std::string(kLocalSignature, 4)) {
+  if (!archive.read(reinterpret_cast<char*>(header.fixed), sizeof header.fixed)) return false;
+  if (std::string(reinterpret_cast<const char*>(header.fixed), 4) !=
+      std::string(kLocalSignature, 4)) {
     return false;
   }
-  std::string name(Little16(header + kNameLengthAt), '\0');
-  extra.assign(Little16(header + kExtraLengthAt), '\0');
-  if (!archive.read(name.data(), static_cast<std::streamsize>(name.size())) ||
-      !archive.read(extra.data(), static_cast<std::streamsize>(extra.size()))) {
-    return false;
-  }
+  header.name.assign(Little16(header.fixed + kNameLengthAt), '\0');
+  header.extra.assign(Little16(header.fixed + kExtraLengthAt), '\0');
+  return archive.read(header.name.data(), static_cast<std::streamsize>(header.name.size())) &&
+         archive.read(header.extra.data(), static_cast<std::streamsize>(header.extra.size()));
+}
+
+// Reads the item's local header: its name and extra field. False when the
+// offset holds no local header, or another item's.
+bool ReadLocalHeader(std::ifstream& archive, const TAbZipItem& item, std::string& extra) {
+  LocalHeader header;
+  if (!ReadAnyLocalHeader(archive, item, header)) return false;
+  extra = header.extra;
   // Another item's header (an offset that the engine shifts): not ours to judge.
-  return name == item.DirectoryHeader().FileName;
+  return header.name == item.DirectoryHeader().FileName;
 }
 
 }  // namespace
@@ -66,6 +105,46 @@ std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const T
   std::string extra;
   if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
   return ExtraFieldDamage(extra);
+}
+
+LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& item) {
+  LocalHeaderReport report;
+  LocalHeader header;
+  if (!ReadAnyLocalHeader(archive, item, header)) return report;
+  const std::string& central_name = item.DirectoryHeader().FileName;
+  const std::string shown = SafeName(item.GetStoredName());
+  if (header.name != central_name) {
+    // unzip's words; the central name is the one every listing shows.
+    report.warnings.push_back(shown + ":  mismatching \"local\" filename (" +
+                              SafeName(header.name) +
+                              "),\n         continuing with \"central\" filename version");
+  }
+  const uint16_t flags = Little16(header.fixed + kFlagsAt);
+  if ((flags & kDataDescriptorFlag) != 0) return report;  // no CRC or sizes here
+  // Strong encryption's sizes count its own headers; unzip skips the item.
+  if ((flags & kStrongEncryptionFlag) != 0) return report;
+  uint32_t packed = Little32(header.fixed + kPackedSizeAt);
+  // Traditional encryption puts its 12-byte header before a stored item's
+  // data; the compressed size counts it.
+  if ((flags & kEncryptedFlag) != 0 && packed >= kEncryptionHeaderSize && packed != kZip64Size) {
+    packed -= kEncryptionHeaderSize;
+  }
+  const uint32_t unpacked = Little32(header.fixed + kUnpackedSizeAt);
+  if (Little16(header.fixed + kMethodAt) == kMethodStored && packed != unpacked &&
+      packed != kZip64Size && unpacked != kZip64Size) {
+    report.warnings.push_back(shown + ":  ucsize " + std::to_string(unpacked) + " <> csize " +
+                              std::to_string(packed) +
+                              " for STORED entry\n         continuing with \"compressed\" "
+                              "size value");
+  }
+  const uint32_t local_crc = Little32(header.fixed + kCrcAt);
+  const uint32_t central_crc = item.DirectoryHeader().CRC32;
+  if (local_crc != central_crc) {
+    report.error = "the local header's CRC " + Hex8(local_crc) +
+                   " disagrees with the central directory's " + Hex8(central_crc) +
+                   ": the archive is damaged; check the data against a good copy";
+  }
+  return report;
 }
 
 std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 class TAbZipItem;
@@ -18,6 +19,18 @@ namespace velmora::vunzip {
 // nothing. A local header that cannot be found where the central entry
 // says, or whose name differs, is left to the engine, which reports it.
 std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item);
+
+// What the item's local header says that the central directory does not,
+// as unzip finds it: a different name or, for a stored item, sizes that
+// disagree (warnings, in unzip's words, for the warning exit code), and a
+// CRC that disagrees (an error, in words that say what to do). Nothing
+// when the header cannot be found where the entry says; the engine
+// reports that.
+struct LocalHeaderReport {
+  std::vector<std::string> warnings;
+  std::optional<std::string> error;
+};
+LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& item);
 
 // The whole length of the item's local header (fixed part, name, extra
 // field), or nothing when it cannot be found where the entry says.

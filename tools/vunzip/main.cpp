@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -92,6 +93,8 @@ class Vunzip {
   std::string Comment() const;
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
+  std::optional<std::string> InTheWay(const TAbZipItem& item) const;
+  bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
 
   Options options_;
@@ -115,6 +118,11 @@ class Vunzip {
   bool overwrite_declined_ = false;
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
+  // The archive's file, for the local headers the engine does not compare.
+  std::ifstream raw_;
+  // A local header disagreed with the central directory in a way unzip
+  // calls a warning-error.
+  bool header_warnings_ = false;
   std::string current_name_;
   const TAbZipItem* current_item_ = nullptr;
 };
@@ -124,6 +132,66 @@ void Vunzip::Fail(const std::string& name, const std::string& message, int code)
   std::fprintf(stderr, "vunzip: %s: %s\n", SafeName(name).c_str(), SafeName(message).c_str());
   exit_code_ = std::max(exit_code_, code);
   ++failures_;
+}
+
+// The local header's disagreements with the central directory: warnings
+// as unzip prints them, and a CRC that disagrees as the item's failure
+// (exit code 2, as unzip's). The data is still read, under the central
+// directory's values: they are the ones every listing shows. False when
+// the item failed here.
+bool Vunzip::ReportLocalHeader(const TAbZipItem& item) {
+  if (archive_->ExtraBytes != 0) return true;  // offsets moved: headers are not where said
+  if (!raw_.is_open()) raw_.open(archive_path_, std::ios::binary);
+  const LocalHeaderReport report = CompareLocalHeader(raw_, item);
+  if (!report.warnings.empty()) {
+    bar_.Clear();
+    std::fflush(stdout);
+    // Among the test lines in test mode, as unzip prints them.
+    std::FILE* out = options_.mode == Mode::kTest ? stdout : stderr;
+    for (const std::string& warning : report.warnings) std::fprintf(out, "%s\n", warning.c_str());
+    exit_code_ = std::max(exit_code_, kExitWarning);
+    header_warnings_ = true;
+  }
+  if (!report.error) return true;
+  std::fflush(stdout);
+  Fail(item.GetStoredName(), *report.error, kExitArchiveError);
+  return false;
+}
+
+// What stands where a failed item had to go, in words that say what to
+// do: a file where one of its folders must be (the engine's "I/O error
+// 183"), or a folder where the file must be (its "Error Moving File" of
+// an unnamed temporary file). Nothing when neither is the case.
+std::optional<std::string> Vunzip::InTheWay(const TAbZipItem& item) const {
+  if (options_.junk_paths) return std::nullopt;
+  const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
+  std::string path = dir;
+  std::string shown = options_.target_dir.empty() ? "" : options_.target_dir;
+  const std::string name = item.GetStoredName();
+  const bool folder_item = IsFolderItem(item);
+  size_t start = 0;
+  while (start < name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    path += "/" + part;
+    shown += (shown.empty() || shown.back() == '/' ? "" : "/") + part;
+    const bool last = start >= name.size();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (last && !folder_item) {
+      if (!S_ISDIR(st.st_mode)) return std::nullopt;
+      return SafeName(shown) + " is a folder; not replacing it with a file (move it away, or "
+                               "extract elsewhere with -d)";
+    }
+    if (!S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      return SafeName(shown) + " exists but is not a folder; unable to make the folders for " +
+             SafeName(name) + " (move it away, or extract elsewhere with -d)";
+    }
+  }
+  return std::nullopt;
 }
 
 std::string Vunzip::ShownName(const TAbArchiveItem& item) const {
@@ -253,12 +321,14 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
     const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
     folder_existed = stat((dir + "/" + item.GetStoredName()).c_str(), &existing) == 0;
   }
+  // Reported, and still extracted: the data answers to the central CRC.
+  if (!IsFolderItem(item)) (void)ReportLocalHeader(item);
   in_driver_ = true;
   try {
     UnzipItemToFile(archive, item, name);
   } catch (const std::exception& e) {
     in_driver_ = false;
-    Fail(item.GetStoredName(), e.what(), ExitCodeFor(e));
+    Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
     throw;  // the archive reports it as an item failure and goes on
   }
   in_driver_ = false;
@@ -394,6 +464,16 @@ int Vunzip::Extract() {
   // engine does not look up every target before it writes it.
   const bool asks = options_.overwrite != Overwrite::kAlways;
   if (!asks) archive_->OnConfirmOverwrite = nullptr;
+  // The same name twice in one archive: the later item replaces the file
+  // the earlier one wrote, as unzip -o does without a word (and with exit
+  // code 0, which stays). Saying so tells the user the first one is gone.
+  archive_->OnItemWarning = [this](TAbArchiveItem* item, const std::string&) {
+    if (options_.quiet > 1 || item == nullptr) return;
+    bar_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning:  %s replaces the file extracted from an earlier entry of the "
+                 "same name\n", ShownName(*item).c_str());
+  };
   archive_->ExtractFileCallback = [this](TAbZipArchive& archive, TAbZipItem& item,
                                          const std::string& name) {
     ExtractOne(archive, item, name);
@@ -407,6 +487,9 @@ int Vunzip::Extract() {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
     exit_code_ = std::max(exit_code_, ExitCodeFor(e));
   }
+  // Folders whose stored mode shuts their owner out get it last, as unzip
+  // sets folder modes after the files inside them.
+  TargetFolder::ApplyFolderModes();
   return exit_code_;
 }
 
@@ -436,6 +519,7 @@ int Vunzip::Test() {
       continue;
     }
     const int failures_before = failures_;
+    (void)ReportLocalHeader(*item);
     TAbBitBucketStream bucket;
     archive_->ActiveItem = item;
     in_driver_ = true;
@@ -456,6 +540,8 @@ int Vunzip::Test() {
     const std::string name = SafeName(archive_path_);
     if (selected_.empty() && unmatched_.empty()) {
       std::printf("Caution:  zero files tested in %s.\n", name.c_str());
+    } else if (exit_code_ == kExitWarning && header_warnings_) {
+      std::printf("At least one warning-error was detected in %s.\n", name.c_str());
     } else if (exit_code_ <= kExitWarning && !options_.include.empty()) {
       std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(),
                   selected_.size(), selected_.size() == 1 ? "" : "s");
