@@ -10,7 +10,7 @@
 #include "archive/base/exceptions.h"
 #include "archive/base/file_info.h"
 #include "archive/base/span_stream.h"
-#include "archive/base/temp_files.h"
+#include "archive/base/temp_file_stream.h"
 #include "archive/crypt/decrypt_stream.h"
 #include "archive/crypt/zdecoder.h"
 #include "archive/inflate/deflate_helper.h"
