@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "archive/base/crc32.h"
 #include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
 #include "archive/base/file_info.h"
 #include "archive/base/span_stream.h"
 #include "archive/base/temp_file_stream.h"
+#include "archive/checksum/crc32.h"
 #include "archive/crypt/decrypt_stream.h"
 #include "archive/crypt/zdecoder.h"
 #include "archive/inflate/deflate_helper.h"
