@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 
 namespace {
 

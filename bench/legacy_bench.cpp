@@ -16,12 +16,10 @@
 #include "archive/legacy/unzip_helper.h"
 #include "rtl/stream.h"
 
-// The test-side encoders are not part of the engine's libraries; the
-// benchmark compiles them in to make its input.
-#include "tests/support/implode_encoder.cpp"
-#include "tests/support/legacy_encoder_common.cpp"
-#include "tests/support/reduce_encoder.cpp"
-#include "tests/support/shrink_encoder.cpp"
+// The test-side encoders make the input.
+#include "tests/support/implode_encoder.h"
+#include "tests/support/reduce_encoder.h"
+#include "tests/support/shrink_encoder.h"
 
 namespace {
 

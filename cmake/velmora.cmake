@@ -1,5 +1,5 @@
 # velmora_library(NAME [DEPENDS...]): a static library of every .cpp in the
-# current folder, seen from the root of the tree ("archive/base/crc32.h").
+# current folder, seen from the root of the tree ("archive/base/archive.h").
 function(velmora_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/base/crc32.h"
 #include "archive/base/exceptions.h"
+#include "archive/checksum/crc32.h"
 #include "archive/inflate/inflate.h"
 
 namespace {

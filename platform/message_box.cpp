@@ -17,43 +17,9 @@ MessageBoxHandler& CurrentHandler() {
   return handler;
 }
 
-struct Choice {
-  char key;
-  const char* label;
-  int answer;
-};
-
-// The buttons of a box type, the default first.
-std::vector<Choice> ChoicesFor(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {{'o', "[O]K", IDOK}, {'c', "[C]ancel", IDCANCEL}};
-    case MB_ABORTRETRYIGNORE:
-      return {{'a', "[A]bort", IDABORT}, {'r', "[R]etry", IDRETRY}, {'i', "[I]gnore", IDIGNORE}};
-    case MB_YESNOCANCEL:
-      return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}, {'c', "[C]ancel", IDCANCEL}};
-    case MB_YESNO: return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}};
-    case MB_RETRYCANCEL: return {{'r', "[R]etry", IDRETRY}, {'c', "[C]ancel", IDCANCEL}};
-    default: return {{'o', "OK", IDOK}};
-  }
-}
-
-// A CR inside a message starts a new line, as in a Windows message box.
-std::string WithLineBreaks(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 int ConsoleMessageBox(const std::string& text, const std::string& caption, UINT type) {
-  std::vector<Choice> choices = ChoicesFor(type);
-  std::cerr << "\n== " << caption << " ==\n" << WithLineBreaks(text) << "\n";
+  std::vector<MessageBoxChoice> choices = MessageBoxChoices(type);
+  std::cerr << "\n== " << caption << " ==\n" << MessageLines(text) << "\n";
   // Without a terminal nobody can answer: the default button is the answer,
   // the same as the end of input.
   if (!isatty(STDIN_FILENO) || choices.size() == 1) {
@@ -67,18 +33,56 @@ int ConsoleMessageBox(const std::string& text, const std::string& caption, UINT 
     return choices.size() == 1 ? choices[0].answer : choices.back().answer;
   }
   for (;;) {
-    for (const Choice& c : choices) std::cerr << c.label << " ";
+    for (const MessageBoxChoice& c : choices) std::cerr << c.label << " ";
     std::cerr << std::flush;
     std::string line;
     if (!std::getline(std::cin, line)) return choices.back().answer;
     if (line.empty()) return choices[0].answer;
     char key = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
-    for (const Choice& c : choices)
+    for (const MessageBoxChoice& c : choices)
       if (c.key == key) return c.answer;
   }
 }
 
 }  // namespace
+
+std::vector<MessageBoxChoice> MessageBoxChoices(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {{'o', "[O]K", IDOK}, {'c', "[C]ancel", IDCANCEL}};
+    case MB_ABORTRETRYIGNORE:
+      return {{'a', "[A]bort", IDABORT}, {'r', "[R]etry", IDRETRY}, {'i', "[I]gnore", IDIGNORE}};
+    case MB_YESNOCANCEL:
+      return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}, {'c', "[C]ancel", IDCANCEL}};
+    case MB_YESNO: return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}};
+    case MB_RETRYCANCEL: return {{'r', "[R]etry", IDRETRY}, {'c', "[C]ancel", IDCANCEL}};
+    default: return {{'o', "OK", IDOK}};
+  }
+}
+
+int MessageBoxCloseAnswer(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_YESNOCANCEL:
+    case MB_RETRYCANCEL: return IDCANCEL;
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_YESNO: return IDNO;
+    default: return IDOK;
+  }
+}
+
+std::string MessageLines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      out += text[i];
+      continue;
+    }
+    out += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+  }
+  return out;
+}
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
   return std::exchange(CurrentHandler(), std::move(handler));

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -43,5 +44,27 @@ using MessageBoxHandler =
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 int MessageBoxA(void* owner, const char* text, const char* caption, UINT type);
+
+// What every text front end (the console default, the terminal and
+// unattended widget sets) shows and answers, kept in one place so that they
+// agree.
+
+// One button of a box as a line of text offers it.
+struct MessageBoxChoice {
+  char key;           // the lower-case letter that presses it
+  const char* label;  // "[R]etry"
+  int answer;
+};
+
+// The buttons of a box type, the default first.
+std::vector<MessageBoxChoice> MessageBoxChoices(UINT type);
+
+// What the close box of a box answers: Cancel where there is one, else the
+// answer that starts nothing new (Abort, No), else OK.
+int MessageBoxCloseAnswer(UINT type);
+
+// The message with each CR (or CR LF) turned into a line feed: a CR inside a
+// message starts a new line, as in a Windows message box.
+std::string MessageLines(const std::string& text);
 
 }  // namespace velmora

@@ -5,4 +5,4 @@
 #include "archive/base/file_info.h"
 #include "archive/base/mask_match.h"
 #include "archive/base/path_names.h"
-#include "archive/base/temp_files.h"
+#include "archive/base/temp_file_stream.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 
 namespace velmora {
 

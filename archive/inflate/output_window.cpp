@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "archive/inflate/inflate_errors.h"
 #include "archive/inflate/inflate_tables.h"
 

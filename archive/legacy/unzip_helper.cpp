@@ -4,7 +4,7 @@
 #include <cstring>
 #include <exception>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "archive/legacy/explode.h"
 #include "archive/legacy/unreduce.h"
 #include "archive/legacy/unshrink.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "rtl/format.h"
 
 namespace velmora {

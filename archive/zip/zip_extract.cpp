@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "archive/base/crc32.h"
 #include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
 #include "archive/base/file_info.h"
 #include "archive/base/span_stream.h"
-#include "archive/base/temp_files.h"
+#include "archive/base/temp_file_stream.h"
+#include "archive/checksum/crc32.h"
 #include "archive/crypt/decrypt_stream.h"
 #include "archive/crypt/zdecoder.h"
 #include "archive/inflate/deflate_helper.h"
@@ -69,6 +69,19 @@ void SwitchToItemDisk(TAbZipArchive& archive, const TAbZipItem& item) {
   bool abort = false;
   archive.SwitchImage(archive.ActiveDisk, abort);
   if (abort) throw EAbUserAbort();
+}
+
+// The first steps of extracting or testing an item: refuses what the engine
+// cannot do, brings in the item's disk and reads its local header, leaving
+// the archive's stream just behind the header.
+TAbZipLocalFileHeader ReadLocalHeader(TAbZipArchive& archive, const TAbZipItem& item) {
+  CheckCapability(item);
+  SwitchToItemDisk(archive, item);
+  TStream& source = *archive.Stream();
+  source.Seek(static_cast<int64_t>(item.LocalHeaderOffset()), soFromBeginning);
+  TAbZipLocalFileHeader header;
+  header.ReadFromStream(source);
+  return header;
 }
 
 // What the encryption header and the CRC are checked against: with a data
@@ -285,13 +298,7 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
 
 void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream) {
   if (Stream == nullptr) throw EAbBadStream();
-  CheckCapability(Item);
-  SwitchToItemDisk(Archive, Item);
-
-  TStream& source = *Archive.Stream();
-  source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
-  TAbZipLocalFileHeader header;
-  header.ReadFromStream(source);
+  const TAbZipLocalFileHeader header = ReadLocalHeader(Archive, Item);
   const uint32_t check_value = MakeCheckValue(header, Item);
 
   // No method produces more than the entry declares, nor copies stored data
@@ -336,13 +343,8 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
 }
 
 void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
-  CheckCapability(Item);
-  SwitchToItemDisk(Archive, Item);
-
+  const TAbZipLocalFileHeader header = ReadLocalHeader(Archive, Item);
   TStream& source = *Archive.Stream();
-  source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
-  TAbZipLocalFileHeader header;
-  header.ReadFromStream(source);
   source.Seek(static_cast<int64_t>(Item.LocalHeaderOffset()), soFromBeginning);
 
   const TAbZipDirectoryFileHeader& central = Item.DirectoryHeader();

@@ -1,6 +1,6 @@
 #include "archive/zip/zip_item.h"
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "platform/win32.h"
 
 namespace velmora {

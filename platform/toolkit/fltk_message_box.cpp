@@ -88,21 +88,6 @@ class IconBox : public Fl_Widget {
   UINT icon_;
 };
 
-// Enter presses the focused button, as on Windows.
-class BoxButtonWidget : public Fl_Button {
- public:
-  using Fl_Button::Fl_Button;
-  int handle(int event) override {
-    if (event == FL_KEYBOARD && Fl::focus() == this &&
-        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
-      simulate_key_action();
-      do_callback();
-      return 1;
-    }
-    return Fl_Button::handle(event);
-  }
-};
-
 struct BoxState {
   Fl_Double_Window* window = nullptr;
   int answer = 0;
@@ -126,7 +111,7 @@ Fl_Button* AddButtons(const std::vector<BoxButton>& buttons, int width, int stri
   int bx = width - kMargin - buttons_w;
   Fl_Button* first = nullptr;
   for (const BoxButton& b : buttons) {
-    auto* button = new BoxButtonWidget(bx, strip_top + (kStripHeight - kButtonHeight) / 2,
+    auto* button = new EnterButton(bx, strip_top + (kStripHeight - kButtonHeight) / 2,
                                        kButtonWidth, kButtonHeight, b.label);
     button->labelsize(kTextFontSize);
     bindings.emplace_back(&state, b.answer);

@@ -6,6 +6,19 @@
 
 namespace velmora::fltk {
 
+bool EnterButton::EnterKey() {
+  return Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter;
+}
+
+int EnterButton::handle(int event) {
+  if (event == FL_KEYBOARD && Fl::focus() == this && EnterKey()) {
+    simulate_key_action();
+    do_callback();
+    return 1;
+  }
+  return Fl_Button::handle(event);
+}
+
 namespace {
 
 // The Motif window-manager hints most window managers still honour.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Widget.H>
 #include <FL/fl_draw.H>
 
@@ -70,6 +71,18 @@ class PlainText : public Fl_Widget {
   Fl_Font font_;
   int size_;
   Fl_Color color_;
+};
+
+// A push button that Enter presses while it has the focus, as on Windows
+// (FLTK's own buttons answer only the space bar).
+class EnterButton : public Fl_Button {
+ public:
+  using Fl_Button::Fl_Button;
+  int handle(int event) override;
+
+ protected:
+  // Whether the key of the event at hand is Enter (either one).
+  static bool EnterKey();
 };
 
 // A modal box in the manner of a Windows message box; returns IDOK, ...

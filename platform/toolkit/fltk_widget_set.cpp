@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_box.h"
 #include "platform/toolkit/fltk_support.h"
 
 namespace velmora {
@@ -61,10 +62,10 @@ class PictureWidget : public Fl_Widget {
 // A push button with its glyph left of the caption, both centred together,
 // as a Windows bitmap button lays them out. Enter and Space press it when it
 // has the focus; its '&' letter presses it from anywhere in the window.
-class GlyphButton : public Fl_Button {
+class GlyphButton : public EnterButton {
  public:
   GlyphButton(TBitBtn& model, const TRect& r, const TFontSpec& font)
-      : Fl_Button(r.Left, r.Top, r.Width, r.Height), model_(model) {
+      : EnterButton(r.Left, r.Top, r.Width, r.Height), model_(model) {
     copy_label(model.Caption.c_str());  // the '&' letter is its shortcut
     labelfont(FL_HELVETICA);
     labelsize(FontSize(font));
@@ -88,20 +89,13 @@ class GlyphButton : public Fl_Button {
   const TBitBtn& model() const { return model_; }
 
   int handle(int event) override {
-    if (event == FL_KEYBOARD && Fl::focus() == this &&
-        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
-      simulate_key_action();
-      do_callback();
-      return 1;
-    }
     // The default button takes Enter that no focused button took.
-    if (event == FL_SHORTCUT && model_.Default &&
-        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+    if (event == FL_SHORTCUT && model_.Default && EnterKey()) {
       do_callback();
       return 1;
     }
     if (event == FL_FOCUS) model_.Owner().SetFocus(model_);
-    return Fl_Button::handle(event);
+    return EnterButton::handle(event);
   }
 
   void draw() override {

@@ -16,12 +16,6 @@ namespace velmora {
 
 namespace {
 
-struct Choice {
-  char key;           // lower case
-  std::string label;  // "[I]nstall"
-  int answer;
-};
-
 // "[C]lose" for "&Close"; the first letter when the caption marks none.
 std::string ChoiceLabel(const std::string& plain, char key) {
   size_t at = 0;
@@ -33,32 +27,6 @@ std::string ChoiceLabel(const std::string& plain, char key) {
   }
   if (plain.empty()) return "[?]";
   return plain.substr(0, at) + "[" + plain[at] + "]" + plain.substr(at + 1);
-}
-
-std::vector<Choice> BoxChoices(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {{'o', "[O]K", IDOK}, {'c', "[C]ancel", IDCANCEL}};
-    case MB_ABORTRETRYIGNORE:
-      return {{'a', "[A]bort", IDABORT}, {'r', "[R]etry", IDRETRY}, {'i', "[I]gnore", IDIGNORE}};
-    case MB_YESNOCANCEL:
-      return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}, {'c', "[C]ancel", IDCANCEL}};
-    case MB_YESNO: return {{'y', "[Y]es", IDYES}, {'n', "[N]o", IDNO}};
-    case MB_RETRYCANCEL: return {{'r', "[R]etry", IDRETRY}, {'c', "[C]ancel", IDCANCEL}};
-    default: return {{'o', "OK", IDOK}};
-  }
-}
-
-// What the close box of a box answers: Cancel where there is one, else the
-// only answer that ends the box without a choice.
-int CloseAnswer(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-    case MB_YESNOCANCEL:
-    case MB_RETRYCANCEL: return IDCANCEL;
-    case MB_ABORTRETRYIGNORE: return IDABORT;
-    case MB_YESNO: return IDNO;
-    default: return IDOK;
-  }
 }
 
 const char* IconWord(UINT type) {
@@ -194,7 +162,7 @@ int TerminalWidgetSet::MessageBox(const std::string& text, const std::string& ca
   out_ << "\n== " << caption << " ==\n";
   if (const char* icon = IconWord(type)) out_ << "(" << icon << ") ";
   out_ << MessageLines(text) << "\n";
-  std::vector<Choice> choices = BoxChoices(type);
+  std::vector<MessageBoxChoice> choices = MessageBoxChoices(type);
   std::string line;
   if (choices.size() == 1) {
     out_ << "Press Enter" << std::flush;
@@ -204,11 +172,11 @@ int TerminalWidgetSet::MessageBox(const std::string& text, const std::string& ca
   for (;;) {
     for (size_t i = 0; i < choices.size(); ++i) out_ << (i ? " " : "") << choices[i].label;
     out_ << "\n> " << std::flush;
-    if (!ReadLine(line)) return CloseAnswer(type);
+    if (!ReadLine(line)) return MessageBoxCloseAnswer(type);
     line = Trimmed(line);
     if (line.empty()) return choices[0].answer;
     char key = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
-    for (const Choice& choice : choices)
+    for (const MessageBoxChoice& choice : choices)
       if (choice.key == key) return choice.answer;
   }
 }

@@ -153,20 +153,6 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
-std::string MessageLines(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      out += text[i];
-      continue;
-    }
-    out += '\n';
-    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-  }
-  return out;
-}
-
 // ---- the application ----
 
 namespace {

@@ -304,7 +304,4 @@ TApplication& Application();
 // and its last byte is above '.' (0x2E).
 std::string ErrorBoxText(const std::string& message);
 
-// The message with each CR (or CR LF) turned into a line feed.
-std::string MessageLines(const std::string& text);
-
 }  // namespace velmora

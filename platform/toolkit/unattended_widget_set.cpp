@@ -9,19 +9,6 @@ namespace velmora {
 
 namespace {
 
-// OK where it is the only button; elsewhere the answer that starts nothing
-// new (Cancel, Abort, No), since nobody is there to insert a disk or choose.
-int UnattendedAnswer(UINT type) {
-  switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-    case MB_YESNOCANCEL:
-    case MB_RETRYCANCEL: return IDCANCEL;
-    case MB_ABORTRETRYIGNORE: return IDABORT;
-    case MB_YESNO: return IDNO;
-    default: return IDOK;
-  }
-}
-
 class UnattendedWidgetSet : public TWidgetSet {
  public:
   UnattendedWidgetSet(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
@@ -35,7 +22,10 @@ class UnattendedWidgetSet : public TWidgetSet {
   int MessageBox(const std::string& text, const std::string&, UINT type) override {
     std::ostream& to = (type & MB_ICONMASK) == MB_ICONERROR ? err_ : out_;
     to << MessageLines(text) << std::endl;
-    return UnattendedAnswer(type);
+    // OK where it is the only button; elsewhere the close box's answer,
+    // which starts nothing new, since nobody is there to insert a disk or
+    // choose.
+    return MessageBoxCloseAnswer(type);
   }
 
  private:

@@ -20,7 +20,7 @@
 #include "archive/base/archive.h"
 #include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
-#include "archive/base/temp_files.h"
+#include "archive/base/temp_file_stream.h"
 #include "archive/inflate/inflate_errors.h"
 #include "archive/unzipper/archive_kind.h"
 #include "archive/unzipper/unzipper.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "archive/crypt/zdecoder.h"
 #include "archive/legacy/unzip_helper.h"
 #include "rtl/stream.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 #include "archive/zip/zip_archive.h"
 #include "tests/support/zip_writer.h"
 

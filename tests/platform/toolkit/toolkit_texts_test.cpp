@@ -1,5 +1,5 @@
-// The texts the toolkit makes: the error box's full stop, line breaks, the
-// accelerators of button captions.
+// The texts the toolkit makes: the error box's full stop, the accelerators
+// of button captions.
 #include <gtest/gtest.h>
 
 #include "platform/toolkit/toolkit.h"
@@ -27,13 +27,6 @@ TEST(ErrorBoxText, ComparesTheLastByteUnsigned) {
 }
 
 TEST(ErrorBoxText, LeavesAnEmptyMessageEmpty) { EXPECT_EQ(ErrorBoxText(""), ""); }
-
-TEST(MessageLines, CarriageReturnStartsANewLine) {
-  EXPECT_EQ(MessageLines("a\rb\r\rc"), "a\nb\n\nc");
-  EXPECT_EQ(MessageLines("a\r\nb"), "a\nb");  // CR LF is one break
-  EXPECT_EQ(MessageLines("a\nb"), "a\nb");
-  EXPECT_EQ(MessageLines("trailing\r"), "trailing\n");
-}
 
 TEST(BitBtnCaption, AmpersandMarksTheAcceleratorLetter) {
   TForm form("f");

@@ -2,8 +2,8 @@
 #include <bit>
 #include <cstring>
 
-#include "archive/base/crc32.h"
-#include "archive/base/crc32_kernels.h"
+#include "archive/checksum/crc32.h"
+#include "archive/checksum/crc32_kernels.h"
 
 namespace velmora::crc32_detail {
 namespace {

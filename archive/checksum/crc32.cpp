@@ -1,6 +1,6 @@
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 
-#include "archive/base/crc32_kernels.h"
+#include "archive/checksum/crc32_kernels.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "archive/base/crc32.h"
+#include "archive/checksum/crc32.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/base/crc32_kernels.h"
+#include "archive/checksum/crc32_kernels.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "archive/base/temp_files.h"
+#include "archive/base/temp_file_stream.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 // accumulators run side by side to hide the multiplier's latency. The last
 // 16 bytes of accumulator and the tail go through the slicing kernel, which
 // spares us the Barrett reduction.
-#include "archive/base/crc32_kernels.h"
+#include "archive/checksum/crc32_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
