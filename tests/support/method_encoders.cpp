@@ -130,6 +130,14 @@ std::vector<uint8_t> MethodItemZip(const std::string& name, const std::vector<ui
                                    uint16_t method, const std::vector<uint8_t>& packed,
                                    const std::string& extra, uint16_t flags,
                                    std::optional<uint32_t> crc) {
+  return MethodItemZipDeclaring(name, static_cast<uint32_t>(plain.size()),
+                                crc.value_or(Crc32Of(plain)), method, packed, extra, flags);
+}
+
+std::vector<uint8_t> MethodItemZipDeclaring(const std::string& name, uint32_t unpacked_size,
+                                            uint32_t crc, uint16_t method,
+                                            const std::vector<uint8_t>& packed,
+                                            const std::string& extra, uint16_t flags) {
   // The writer stores the bytes as given and takes their length for both
   // sizes; the method and the real size go in afterwards.
   ZipImage zip = BuildZip({{.name = name,
@@ -138,15 +146,15 @@ std::vector<uint8_t> MethodItemZip(const std::string& name, const std::vector<ui
                             .flags = flags,
                             .local_extra = extra,
                             .central_extra = extra,
-                            .crc = crc.value_or(Crc32Of(plain))}});
+                            .crc = crc}});
   auto put = [&](size_t at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) zip.bytes.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
   };
   const size_t local = zip.local_header_positions[0], central = zip.central_header_positions[0];
   put(local + 8, method, 2);  // local header: method at 8, uncompressed size at 22
-  put(local + 22, static_cast<uint32_t>(plain.size()), 4);
+  put(local + 22, unpacked_size, 4);
   put(central + 10, method, 2);  // central header: method at 10, uncompressed size at 24
-  put(central + 24, static_cast<uint32_t>(plain.size()), 4);
+  put(central + 24, unpacked_size, 4);
   return zip.bytes;
 }
 

@@ -1,4 +1,4 @@
-// Test-only encoders for the newer ZIP methods, through the same libraries
+// Test-only encoders (no test framework: the fuzz targets link them too) for the newer ZIP methods, through the same libraries
 // the engine decodes with (libbz2, liblzma, libzstd, libcrypto): 7-Zip on
 // this system writes no Zstandard items, and a test wants damaged, short or
 // mislabelled data made on purpose. Also WinZip AES encryption, so that
@@ -34,6 +34,12 @@ std::vector<uint8_t> MethodItemZip(const std::string& name, const std::vector<ui
                                    uint16_t method, const std::vector<uint8_t>& packed,
                                    const std::string& extra = {}, uint16_t flags = 0,
                                    std::optional<uint32_t> crc = std::nullopt);
+// The same with the uncompressed size and CRC-32 declared outright, for
+// packed data that need not match them (a fuzz target's input).
+std::vector<uint8_t> MethodItemZipDeclaring(const std::string& name, uint32_t unpacked_size,
+                                            uint32_t crc, uint16_t method,
+                                            const std::vector<uint8_t>& packed,
+                                            const std::string& extra = {}, uint16_t flags = 0);
 
 // Some text that compresses well but not to nothing: numbered lines.
 std::vector<uint8_t> NumberedLines(int count);
