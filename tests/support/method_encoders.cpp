@@ -4,6 +4,7 @@
 #include <lzma.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <stdexcept>
@@ -109,6 +110,27 @@ std::vector<uint8_t> WinZipAesEncrypt(const std::vector<uint8_t>& packed,
   out.insert(out.end(), data.begin(), data.end());
   out.insert(out.end(), code, code + 10);
   return out;
+}
+
+std::vector<uint8_t> TraditionalEncrypt(std::vector<uint8_t> plain, const std::string& password) {
+  const z_crc_t* table = get_crc_table();
+  auto crc_byte = [table](uint32_t crc, uint8_t byte) {
+    return table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+  };
+  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  auto update = [&](uint8_t byte) {
+    k0 = crc_byte(k0, byte);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = crc_byte(k2, static_cast<uint8_t>(k1 >> 24));
+  };
+  for (char c : password) update(static_cast<uint8_t>(c));
+  for (uint8_t& byte : plain) {
+    const uint32_t t = (k2 & 0xFFFF) | 2;
+    const uint8_t plain_byte = byte;
+    byte = static_cast<uint8_t>(plain_byte ^ static_cast<uint8_t>((t * (t ^ 1)) >> 8));
+    update(plain_byte);
+  }
+  return plain;
 }
 
 std::string WinZipAesExtraField(uint16_t version, uint8_t strength, uint16_t method) {

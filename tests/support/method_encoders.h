@@ -24,6 +24,11 @@ std::vector<uint8_t> ZstdCompress(const std::vector<uint8_t>& data);
 std::vector<uint8_t> WinZipAesEncrypt(const std::vector<uint8_t>& packed,
                                       const std::string& password, uint8_t strength,
                                       uint8_t salt_seed = 7);
+// Traditional ZIP encryption of the bytes as given, its 12-byte header
+// among them: the three keys made from the password, every byte XORed with
+// the key stream and then fed to the keys. Written from the format's
+// description over zlib's CRC table, apart from the engine's decryptor.
+std::vector<uint8_t> TraditionalEncrypt(std::vector<uint8_t> plain, const std::string& password);
 // The 0x9901 extra field: AE version, "AE", strength, real method.
 std::string WinZipAesExtraField(uint16_t version, uint8_t strength, uint16_t method);
 

@@ -11,9 +11,9 @@
 #include <iterator>
 #include <random>
 
-#include "archive/crypt/zip_crypt_keys.h"
 #include "archive/inflate/inflate.h"
 #include "tests/support/deflate_bit_writer.h"
+#include "tests/support/method_encoders.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/scratch_folder.h"
 
@@ -104,19 +104,13 @@ TEST(InflateArchives, Deflate64ItemsOfOtherProjects) {
   if (tried == 0) GTEST_SKIP() << "no Deflate64 fixture found";
 }
 
+// An encryption header whose last byte is the check value's top byte, then data.
 std::vector<uint8_t> Encrypt(const std::string& password, uint32_t check,
                              const std::vector<uint8_t>& data) {
   std::vector<uint8_t> plain = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0x11,
                                 static_cast<uint8_t>(check >> 24)};
   plain.insert(plain.end(), data.begin(), data.end());
-  ZipCryptKeys keys;
-  keys.Reset(password);
-  for (auto& b : plain) {
-    uint8_t p = b;
-    b = p ^ keys.StreamByte();
-    keys.Update(p);
-  }
-  return plain;
+  return testing::TraditionalEncrypt(plain, password);
 }
 
 TEST(InflateArchives, EncryptedStreamDecodesWithThePassphraseOnly) {
