@@ -1,8 +1,9 @@
-// Test-only encoders (no test framework: the fuzz targets link them too) for the newer ZIP methods, through the same libraries
+// Test-only encoders for the newer ZIP methods, through the same libraries
 // the engine decodes with (libbz2, liblzma, libzstd, libcrypto): 7-Zip on
 // this system writes no Zstandard items, and a test wants damaged, short or
-// mislabelled data made on purpose. Also WinZip AES encryption, so that
-// every key strength and both AE versions can be made at will.
+// mislabelled data made on purpose. Also WinZip AES and traditional
+// encryption, so that every key strength and both AE versions can be made
+// at will. No test framework: the fuzz targets link them too.
 #pragma once
 
 #include <cstdint>
