@@ -14,12 +14,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The system's temporary folder as the process started: a test that points
-// TMPDIR somewhere odd must not send the next scratch folder there.
-const std::string& SystemTempFolder() {
-  static const std::string folder = fs::temp_directory_path().string();
-  return folder;
-}
+// The temporary folder as the process started, taken before any test
+// runs: a test that points TMPDIR somewhere odd must not send the next
+// scratch folder there.
+const std::string kStartTempFolder = [] {
+  std::error_code ec;
+  const fs::path folder = fs::temp_directory_path(ec);
+  return ec ? std::string("/tmp") : folder.string();
+}();
+
+const std::string& SystemTempFolder() { return kStartTempFolder; }
 
 }  // namespace
 
