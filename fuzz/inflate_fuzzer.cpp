@@ -17,28 +17,13 @@
 
 #include "archive/base/exceptions.h"
 #include "archive/inflate/inflate.h"
-
-namespace {
-
-class TrickleStream : public velmora::TMemoryStream {
- public:
-  TrickleStream(std::vector<uint8_t> data, int32_t step)
-      : TMemoryStream(std::move(data)), step_(step) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    return TMemoryStream::Read(buffer, count < step_ ? count : step_);
-  }
-
- private:
-  int32_t step_;
-};
-
-}  // namespace
+#include "fuzz/inflate_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
   std::vector<uint8_t> stream(data + 1, data + size);
-  TrickleStream source(stream, (mode & 8) ? 3 : 1 << 30);
+  velmora::fuzz::TrickleStream source(stream, (mode & 8) ? 3 : 1 << 30);
   velmora::TMemoryStream dest;
   velmora::TAbDeflateHelper helper;
   helper.Options = velmora::kDefaultDeflateOptions | velmora::dfoTestOnly;

@@ -31,20 +31,9 @@
 #include "archive/base/exceptions.h"
 #include "archive/checksum/crc32.h"
 #include "archive/inflate/inflate.h"
+#include "fuzz/inflate_fuzz_support.h"
 
 namespace {
-
-class TrickleStream : public velmora::TMemoryStream {
- public:
-  TrickleStream(std::vector<uint8_t> data, int32_t step)
-      : TMemoryStream(std::move(data)), step_(step) {}
-  int32_t Read(void* buffer, int32_t count) override {
-    return TMemoryStream::Read(buffer, count < step_ ? count : step_);
-  }
-
- private:
-  int32_t step_;
-};
 
 struct ZlibResult {
   std::vector<uint8_t> out;
@@ -103,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> stream(data + 1, data + size);
   const ZlibResult z = ZlibInflate(stream.data(), stream.size());
 
-  TrickleStream source(stream, (mode & 2) ? 5 : 1 << 30);
+  velmora::fuzz::TrickleStream source(stream, (mode & 2) ? 5 : 1 << 30);
   velmora::TMemoryStream dest;
   velmora::TAbDeflateHelper helper;
   helper.Options = velmora::kDefaultDeflateOptions;

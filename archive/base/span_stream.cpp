@@ -64,22 +64,25 @@ int64_t AddClamped(int64_t base, int64_t offset) {
 
 }  // namespace
 
-TAbSpanStream::TAbSpanStream(const std::string& FileName, int32_t Threshold,
-                             uint8_t MediaKind, uint16_t OpenMode)
-    : media_kind_(MediaKind), threshold_(Threshold), image_name_(FileName), open_mode_(OpenMode) {
-  if (PathKind(FileName) != 2) throw EAbException("Full Path Required");
-  writing_ = OpenMode == fmCreate || (OpenMode & fmOpenWrite) != 0;
+TAbSpanStream::TAbSpanStream(const std::string& file_name, int32_t threshold,
+                             uint8_t media_kind, uint16_t open_mode)
+    : media_kind_(media_kind),
+      threshold_(threshold),
+      image_name_(file_name),
+      open_mode_(open_mode) {
+  if (PathKind(file_name) != 2) throw EAbException("Full Path Required");
+  writing_ = open_mode == fmCreate || (open_mode & fmOpenWrite) != 0;
   // A reading stream opens whatever CheckMedia says; it runs for the free
   // space it records.
-  if (!CheckMedia(FileName) && writing_) throw EAbException("Invalid Media");
+  if (!CheckMedia(file_name) && writing_) throw EAbException("Invalid Media");
   OpenImage();
 }
 
 TAbSpanStream::~TAbSpanStream() = default;
 
-bool TAbSpanStream::CheckMedia(const std::string& Name) {
-  bytes_available_ = FreeSpaceFor(Name);
-  return bytes_available_ != -1 || !FileExists(Name);
+bool TAbSpanStream::CheckMedia(const std::string& name) {
+  bytes_available_ = FreeSpaceFor(name);
+  return bytes_available_ != -1 || !FileExists(name);
 }
 
 void TAbSpanStream::OpenImage() {

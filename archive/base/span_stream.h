@@ -30,12 +30,12 @@ using TAbSpanProgressEvent = std::function<void(uint8_t Progress, bool& Abort)>;
 
 class TAbSpanStream : public TStream {
  public:
-  // FileName must be a full path ("Full Path Required" otherwise). OpenMode
+  // file_name must be a full path ("Full Path Required" otherwise). open_mode
   // fmCreate or one with write access makes a writing stream, any other a
   // reading one; a writing stream refuses media it cannot use ("Invalid
   // Media"). Errors opening the file are the file stream's own.
-  TAbSpanStream(const std::string& FileName, int32_t Threshold, uint8_t MediaKind,
-                uint16_t OpenMode);
+  TAbSpanStream(const std::string& file_name, int32_t threshold, uint8_t media_kind,
+                uint16_t open_mode);
   ~TAbSpanStream() override;
 
   // Reads within the current image; a read of more than 0 bytes that starts
@@ -56,9 +56,9 @@ class TAbSpanStream : public TStream {
   int64_t Size() override;
   void SetSize(int64_t new_size) override;
 
-  // Free space of the drive holding Name (-1 when it cannot be determined);
-  // true when that is known, or else when no file Name exists.
-  bool CheckMedia(const std::string& Name);
+  // Free space of the drive holding name (-1 when it cannot be determined);
+  // true when that is known, or else when no file of that name exists.
+  bool CheckMedia(const std::string& name);
 
   bool StayInImage = false;
   // Set when a read has moved on to another image by itself; never cleared.

@@ -25,11 +25,11 @@ bool IsByteSplitFirstPart(const std::string& FileName) {
   return n > 4 && FileName.compare(n - 4, 4, ".001") == 0 && FileExists(PartName(FileName, 2));
 }
 
-TAbByteSplitStream::TAbByteSplitStream(const std::string& FirstPart, uint16_t OpenMode) {
+TAbByteSplitStream::TAbByteSplitStream(const std::string& first_part, uint16_t open_mode) {
   for (int number = 1; number <= kMostParts; ++number) {
-    const std::string name = PartName(FirstPart, number);
+    const std::string name = PartName(first_part, number);
     if (number > 1 && !FileExists(name)) break;
-    Part part{std::make_unique<TFileStream>(name, OpenMode), size_, 0};
+    Part part{std::make_unique<TFileStream>(name, open_mode), size_, 0};
     part.size = part.file->Size();
     size_ += part.size;
     parts_.push_back(std::move(part));

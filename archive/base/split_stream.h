@@ -19,11 +19,11 @@ namespace velmora {
 // it ends in ".001" and a ".002" beside it exists.
 bool IsByteSplitFirstPart(const std::string& FileName);
 
-// Reading only; opens FirstPart and every consecutive part behind it
+// Reading only; opens first_part and every consecutive part behind it
 // (".002" up to ".999", to the first one missing). Writing does nothing.
 class TAbByteSplitStream : public TStream {
  public:
-  TAbByteSplitStream(const std::string& FirstPart, uint16_t OpenMode);
+  TAbByteSplitStream(const std::string& first_part, uint16_t open_mode);
   ~TAbByteSplitStream() override;
 
   int32_t Read(void* buffer, int32_t count) override;

@@ -34,9 +34,9 @@ std::string MakeTempFileName(const std::string& Directory) {
   return std::string(name, strnlen(name, sizeof name));
 }
 
-TAbTempFileStream::TAbTempFileStream(bool DeleteOnFree)
+TAbTempFileStream::TAbTempFileStream(bool delete_on_free)
     : TFileStream(MakeTempFileName(""), fmOpenReadWrite | fmShareExclusive),
-      delete_on_free_(DeleteOnFree) {
+      delete_on_free_(delete_on_free) {
   if (delete_on_free_) {
     if (std::optional<std::string> host = HostPath(FileName())) {
       pending_token_ = NotePendingTempFile(*host);

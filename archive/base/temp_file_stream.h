@@ -14,11 +14,11 @@ namespace velmora {
 std::string MakeTempFileName(const std::string& Directory);
 
 // A read/write stream over a fresh temporary file, opened exclusively.
-// When DeleteOnFree is false the file outlives the stream (its buffers are
+// When delete_on_free is false the file outlives the stream (its buffers are
 // flushed to disk first); when true the file is removed with the stream.
 class TAbTempFileStream : public TFileStream {
  public:
-  explicit TAbTempFileStream(bool DeleteOnFree);
+  explicit TAbTempFileStream(bool delete_on_free);
   // Same as Close(), except that a failing flush is not raised: destructors
   // must not throw.
   ~TAbTempFileStream() override;

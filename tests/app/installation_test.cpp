@@ -3,27 +3,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/main_form.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "rtl/exceptions.h"
 #include "tests/app/installer_fixture.h"
 
 namespace velmora {
 namespace {
-
-// The administrator's instructions, byte for byte: five lines, a lone CR
-// between them, the fourth empty.
-const std::string kInstructions =
-    "You will now have to install the Velmora Client software on each workstation connecting "
-    "to this server.\r"
-    "The Velmora client is located in folder :\r"
-    "C:\\Program Files\\Velmora\\Client\\VelmoraClientInstall.exe\r"
-    "\r"
-    "In order to print, you must make absolutely sure that Adobe Acrobat Reader is also "
-    "installed on each workstation connecting to this server with the Velmora Client "
-    "software.";
 
 const std::string kDriverHive =
     "REGEDIT4\r\n\r\n"
@@ -66,7 +57,7 @@ TEST_F(Installation, SetsUpTheProductShowsTheClientAndCloses) {
 
   // The folder is open before the message, the readme after it.
   ASSERT_EQ(widgets_->boxes.size(), 1u);
-  EXPECT_EQ(widgets_->boxes[0].text, kInstructions);
+  EXPECT_EQ(widgets_->boxes[0].text, ClientInstructionText());
   EXPECT_EQ(widgets_->boxes[0].caption, "Velmora - Server");
   EXPECT_EQ(widgets_->boxes[0].type, MB_OK);
   EXPECT_EQ(opened_when_asked, Product("Client") + "\n");
@@ -75,6 +66,32 @@ TEST_F(Installation, SetsUpTheProductShowsTheClientAndCloses) {
   EXPECT_EQ(form.AbUnZipper1->FileName(), Win(installer));
   EXPECT_EQ(widgets_->cursors, std::vector<TCursor>{TCursor::crDefault});
   EXPECT_TRUE(form.Closed());
+}
+
+// The box breaks lines at lone CRs, as Windows message boxes do, and its
+// third line is where the administrator finds the client installer.
+TEST_F(Installation, InstructionsNameTheClientInstallerWhereItWasPut) {
+  PlacePayload();
+  TFormMain form;
+  RunInstallation(form, Win(MakeInstallerFile()));
+  ASSERT_EQ(widgets_->boxes.size(), 1u);
+  const std::string& text = widgets_->boxes[0].text;
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  std::vector<std::string> lines(1);
+  for (char c : text) {
+    if (c == '\r') {
+      lines.emplace_back();
+    } else {
+      lines.back() += c;
+    }
+  }
+  ASSERT_EQ(lines.size(), 5u) << text;
+  EXPECT_TRUE(lines[3].empty());  // a blank line before the note on printing
+  EXPECT_NE(lines[4].find("Adobe Acrobat Reader"), std::string::npos);
+  EXPECT_EQ(lines[2], "C:\\Program Files\\Velmora\\Client\\VelmoraClientInstall.exe");
+  const std::optional<std::string> client = HostPath(lines[2]);
+  ASSERT_TRUE(client.has_value()) << lines[2];
+  EXPECT_TRUE(HostExists(*client)) << *client;
 }
 
 TEST_F(Installation, WhereNothingCanOpenTheFolderTheMessageSaysSoOnce) {
@@ -88,7 +105,7 @@ TEST_F(Installation, WhereNothingCanOpenTheFolderTheMessageSaysSoOnce) {
   TFormMain form;
   RunInstallation(form, Win(installer));
   ASSERT_EQ(widgets_->boxes.size(), 1u);
-  EXPECT_EQ(widgets_->boxes[0].text, kInstructions + NothingToOpenText());
+  EXPECT_EQ(widgets_->boxes[0].text, ClientInstructionText() + NothingToOpenText());
   EXPECT_NE(NothingToOpenText().find("install xdg-utils"), std::string::npos);
   EXPECT_TRUE(form.Closed());
 }
@@ -189,7 +206,7 @@ TEST_F(Installation, AnUnwritableHiveSkipsTheDriverStepAndTheRestCompletes) {
   TFormMain form;
   RunInstallation(form, Win(MakeInstallerFile()));
   EXPECT_EQ(ReadHostFile(hive), before);
-  EXPECT_TRUE(widgets_->boxes.size() == 1 && widgets_->boxes[0].text == kInstructions);
+  EXPECT_TRUE(widgets_->boxes.size() == 1 && widgets_->boxes[0].text == ClientInstructionText());
   EXPECT_EQ(ReadHostFile(prefix_ + "/standins.log"), kPrinterRun);
   EXPECT_TRUE(form.Closed());
 }

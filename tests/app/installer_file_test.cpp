@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/app/installer_fixture.h"
+#include "tests/support/process_runner.h"
 
 namespace velmora {
 namespace {
@@ -102,14 +103,10 @@ TEST(InstallerFile, IsTheProgramFollowedByTheFourPayloadItemsWithAbsoluteOffsets
 }
 
 TEST(InstallerFile, UnzipTestsItWithoutAWordAboutOffsets) {
-  if (std::system("command -v unzip >/dev/null 2>&1") != 0) GTEST_SKIP() << "no unzip";
-  const std::string command = "unzip -t '" + kInstaller + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string said;
-  char buffer[512];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, n);
-  EXPECT_EQ(::pclose(pipe), 0) << said;
+  VELMORA_SKIP_WITHOUT("unzip");
+  const testing::ProcessResult unzip = testing::RunShell("unzip -t " + testing::Quote(kInstaller));
+  const std::string said = unzip.out + unzip.err;
+  EXPECT_EQ(unzip.exit_code, 0) << said;
   EXPECT_EQ(said.find("warning"), std::string::npos) << said;
   EXPECT_EQ(said.find("extra bytes"), std::string::npos) << said;
   for (const std::string& name : kPayloadNames) {

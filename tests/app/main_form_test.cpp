@@ -10,36 +10,92 @@
 namespace velmora {
 namespace {
 
-TEST(MainForm, IsAFixedWhiteDialogCentredOnTheScreen) {
+bool Overlap(const TRect& a, const TRect& b) {
+  return a.Left < b.Left + b.Width && b.Left < a.Left + a.Width && a.Top < b.Top + b.Height &&
+         b.Top < a.Top + a.Height;
+}
+bool Inside(const TRect& inner, const TRect& outer) {
+  return inner.Left >= outer.Left && inner.Top >= outer.Top &&
+         inner.Left + inner.Width <= outer.Left + outer.Width &&
+         inner.Top + inner.Height <= outer.Top + outer.Height;
+}
+int Bottom(const TRect& r) { return r.Top + r.Height; }
+// Twice the horizontal centre, so that odd widths compare exactly.
+int DoubleCentre(const TRect& r) { return 2 * r.Left + r.Width; }
+
+TEST(MainForm, IsAFixedSizeDialogCentredOnTheScreen) {
   TFormMain form;
-  EXPECT_EQ(form.Name(), "FormMain");
   EXPECT_EQ(form.Caption, "Velmora");
+  // The client size the layout was drawn for; the window cannot be resized.
   EXPECT_EQ(form.ClientWidth, 394);
   EXPECT_EQ(form.ClientHeight, 142);
-  EXPECT_EQ(form.Color, clWhite);
   EXPECT_EQ(form.BorderStyle, TBorderStyle::bsDialog);
   EXPECT_EQ(form.Position, TPosition::poScreenCenter);
-  EXPECT_EQ(form.Font.Name, "MS Sans Serif");
-  EXPECT_EQ(form.Font.Height, -11);
   EXPECT_EQ(form.Icon.Width, 32);
   EXPECT_EQ(form.Icon.Height, 32);
   EXPECT_EQ(FormMain, &form);
 }
 
-TEST(MainForm, ControlsSitWhereTheLayoutPutsThem) {
+TEST(MainForm, EveryControlIsInsideTheWindowAndNoneCoversAnother) {
   TFormMain form;
-  EXPECT_EQ(form.PanelMenu->BoundsRect(), (TRect{0, 0, 394, 40}));
-  EXPECT_FALSE(form.PanelMenu->BevelOuter);
-  EXPECT_EQ(form.Image1->BoundsRect(), (TRect{0, 0, 225, 40}));
-  EXPECT_EQ(form.Image3->BoundsRect(), (TRect{225, 0, 4, 40}));
-  EXPECT_TRUE(form.Image3->Stretch);
-  EXPECT_EQ(form.Image2->BoundsRect(), (TRect{229, 0, 165, 40}));
-  EXPECT_EQ(form.Label3->BoundsRect(), (TRect{9, 51, 377, 29}));
-  EXPECT_EQ(form.btInstall->BoundsRect(), (TRect{111, 84, 75, 30}));
-  EXPECT_EQ(form.btClose->BoundsRect(), (TRect{208, 84, 75, 30}));
-  EXPECT_EQ(form.Label2->BoundsRect(), (TRect{103, 120, 188, 13}));
-  for (TImage* image : {form.Image1, form.Image2, form.Image3})
+  const TRect client{0, 0, form.ClientWidth, form.ClientHeight};
+  const auto& controls = form.Controls();
+  ASSERT_FALSE(controls.empty());
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const TControl& control = *controls[i];
+    const TRect bounds = control.BoundsRect();
+    EXPECT_GT(bounds.Width, 0) << control.Name();
+    EXPECT_GT(bounds.Height, 0) << control.Name();
+    EXPECT_TRUE(Inside(bounds, client)) << control.Name();
+    if (control.Parent() != nullptr) {
+      EXPECT_TRUE(Inside(bounds, control.Parent()->BoundsRect())) << control.Name();
+    }
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      if (controls[j]->Parent() != control.Parent()) continue;  // only siblings may not overlap
+      EXPECT_FALSE(Overlap(bounds, controls[j]->BoundsRect()))
+          << control.Name() << " and " << controls[j]->Name();
+    }
+  }
+}
+
+TEST(MainForm, BannerPicturesFillTheBandAcrossTheTop) {
+  TFormMain form;
+  const TRect band = form.PanelMenu->BoundsRect();
+  EXPECT_EQ(band.Top, 0);
+  EXPECT_EQ(band.Width, form.ClientWidth);
+  EXPECT_FALSE(form.PanelMenu->BevelOuter);  // no frame between banner and window
+  // Logo, filler and bar side by side, each the band's height, edge to edge.
+  int next_left = band.Left;
+  for (TImage* image : {form.Image1, form.Image3, form.Image2}) {
     EXPECT_EQ(image->Parent(), form.PanelMenu);
+    const TRect r = image->BoundsRect();
+    EXPECT_EQ(r.Left, next_left) << image->Name();
+    EXPECT_EQ(r.Top, band.Top) << image->Name();
+    EXPECT_EQ(r.Height, band.Height) << image->Name();
+    next_left = r.Left + r.Width;
+  }
+  EXPECT_EQ(next_left, band.Left + band.Width);
+  // The filler is narrower or wider than its picture; it stretches to fit.
+  EXPECT_TRUE(form.Image3->Stretch);
+}
+
+TEST(MainForm, ButtonsStandSideBySideUnderTheInstructionCentredWithTheText) {
+  TFormMain form;
+  const TRect banner = form.PanelMenu->BoundsRect(), text = form.Label3->BoundsRect();
+  const TRect install = form.btInstall->BoundsRect(), close = form.btClose->BoundsRect();
+  const TRect footer = form.Label2->BoundsRect();
+  EXPECT_GE(text.Top, Bottom(banner));
+  EXPECT_GE(install.Top, Bottom(text));
+  EXPECT_EQ(install.Top, close.Top);
+  EXPECT_EQ(install.Width, close.Width);
+  EXPECT_EQ(install.Height, close.Height);
+  EXPECT_LT(install.Left + install.Width, close.Left);  // Install first, a gap between
+  EXPECT_GE(footer.Top, Bottom(install));
+  // The pair, the instruction and the footer share the window's centre line.
+  const int centre = form.ClientWidth;
+  EXPECT_EQ(install.Left + close.Left + close.Width, centre);
+  EXPECT_NEAR(DoubleCentre(text), centre, 1);
+  EXPECT_NEAR(DoubleCentre(footer), centre, 1);
 }
 
 TEST(MainForm, TextsAndButtons) {
@@ -47,8 +103,7 @@ TEST(MainForm, TextsAndButtons) {
   EXPECT_EQ(form.Label3->Caption, "You are about to install the Velmora server software.");
   EXPECT_EQ(form.Label3->Alignment, TAlignment::taCenter);
   EXPECT_TRUE(form.Label3->WordWrap);
-  EXPECT_FALSE(form.Label3->AutoSize);
-  EXPECT_FALSE(form.Label2->Caption.empty());
+  EXPECT_EQ(form.Label2->Caption, kFooterText);
   EXPECT_EQ(form.btInstall->Caption, "Install");
   EXPECT_EQ(form.btClose->Caption, "&Close");
   EXPECT_EQ(form.btClose->Accelerator(), 'c');
@@ -58,7 +113,7 @@ TEST(MainForm, TextsAndButtons) {
   EXPECT_FALSE(form.btInstall->Default || form.btInstall->Cancel);
   EXPECT_FALSE(form.btClose->Default || form.btClose->Cancel);
   EXPECT_EQ(form.Focused(), form.btInstall);
-  EXPECT_TRUE(form.btInstall->OnClick);
+  // The payload is not encrypted: no password is ever asked for.
   EXPECT_EQ(form.AbUnZipper1->PasswordRetries(), 0);
 }
 

@@ -59,25 +59,7 @@ std::map<std::string, ItemPlace> PayloadPlaces(const std::string& file) {
 
 class PayloadDamage : public InstallerTest {
  protected:
-  void SetUp() override {
-    InstallerTest::SetUp();
-    std::filesystem::create_directories(Scratch("tmp"));
-    const char* old = std::getenv("TMPDIR");
-    old_tmpdir_ = old ? old : "";
-    had_tmpdir_ = old != nullptr;
-    ::setenv("TMPDIR", Scratch("tmp").c_str(), 1);
-  }
-  void TearDown() override {
-    if (had_tmpdir_) {
-      ::setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-    InstallerTest::TearDown();
-  }
-  std::string old_tmpdir_;
-  bool had_tmpdir_ = false;
-
+  // TMPDIR is Scratch("tmp"), as the fixture sets it.
   static std::string Built(const std::string& relative) {
     std::ifstream in(std::string(VELMORA_BINARY_DIR) + "/" + relative, std::ios::binary);
     std::string bytes(std::istreambuf_iterator<char>(in), {});

@@ -17,6 +17,7 @@
 #include "platform/registry_file.h"
 #include "rtl/exceptions.h"
 #include "tests/platform/platform_fixture.h"
+#include "tests/support/process_runner.h"
 
 namespace velmora {
 namespace {
@@ -264,30 +265,21 @@ TEST_F(RegistryInWinePrefixTest, RefusesToWriteWhileWineRunsForThePrefix) {
 // status; output gets what the command printed.
 int RunWine(const std::string& prefix, const std::string& command, std::string* output = nullptr,
             bool wait_for_server = true) {
+  std::string line = "unset DISPLAY; timeout 300 " + command + " 2>&1";
+  if (wait_for_server) line += "; status=$?; timeout 120 wineserver -w; exit $status";
   // No Mono or Gecko to fetch, and no menu entries made in the user's home.
-  std::string line = "env -u DISPLAY WINEPREFIX='" + prefix +
-                     "' WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' WINEDEBUG=-all "
-                     "timeout 300 " +
-                     command +
-                     // A server left running must not hold our end of the pipe.
-                     (wait_for_server ? " 2>&1" : " >/dev/null 2>&1");
-  if (wait_for_server) {
-    line += "; status=$?; WINEPREFIX='" + prefix + "' timeout 120 wineserver -w; exit $status";
-  }
-  FILE* pipe = ::popen(line.c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    if (output) output->append(buffer, n);
-  }
-  int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const testing::ProcessResult result = testing::RunShell(
+      line, {.folder = "",
+             .env = {{"WINEPREFIX", prefix},
+                     {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d"},
+                     {"WINEDEBUG", "-all"}}});
+  if (output) output->append(result.out);
+  return result.exit_code;
 }
 
 // One prefix made by wineboot for the whole check: Wine is slow to start.
 TEST_F(RegistryInWinePrefixTest, WineSeesTheKeyWithAllItsValuesAndKeepsItsOwnSettings) {
-  if (std::system("command -v wine >/dev/null 2>&1") != 0) {
+  if (!testing::ProgramInstalled("wine")) {
     GTEST_SKIP() << "wine is not installed (apt-get install wine64): the key is not read back "
                     "with Wine itself";
   }

@@ -68,21 +68,21 @@ TEST_F(ShellTest, WithoutADesktopSessionSaysWhatItCouldNotOpen) {
   ScopedEnv opener("VELMORA_SHELL_OPEN", std::nullopt);
   ScopedEnv display("DISPLAY", std::nullopt);
   ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(ShellExecuteA(nullptr, nullptr, "c:\\Docs\\Readme.txt", nullptr, nullptr,
                           SW_SHOWNORMAL),
             SE_ERR_NOASSOC);
-  std::string said = testing::internal::GetCapturedStderr();
+  std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("c:\\Docs\\Readme.txt"), std::string::npos) << said;
   EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 TEST_F(ShellTest, AnOpenerThatCannotBeStartedIs31WithOneLine) {
   ScopedEnv opener("VELMORA_SHELL_OPEN", Scratch("no-such-opener"));
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(ShellExecuteA(nullptr, nullptr, "c:\\Docs", nullptr, nullptr, SW_SHOWNORMAL),
             SE_ERR_NOASSOC);
-  std::string said = testing::internal::GetCapturedStderr();
+  std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find(DriveC("Docs")), std::string::npos) << said;
   EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }

@@ -17,18 +17,13 @@
 namespace velmora {
 namespace {
 
+// TMPDIR is Scratch("tmp"), as the fixture sets it; private, as a user's is.
 class TempFilesTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    ASSERT_EQ(::mkdir(Scratch("tmp").c_str(), 0700), 0);
-    tmpdir_.emplace("TMPDIR", Scratch("tmp"));
+    ASSERT_EQ(::chmod(Scratch("tmp").c_str(), 0700), 0);
   }
-  void TearDown() override {
-    tmpdir_.reset();
-    PlatformTest::TearDown();
-  }
-  std::optional<ScopedEnv> tmpdir_;
 };
 
 TEST_F(TempFilesTest, TempPathIsTmpdirAsAZPathWithItsBackslash) {

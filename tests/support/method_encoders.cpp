@@ -4,6 +4,7 @@
 #include <lzma.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <stdexcept>
@@ -111,6 +112,27 @@ std::vector<uint8_t> WinZipAesEncrypt(const std::vector<uint8_t>& packed,
   return out;
 }
 
+std::vector<uint8_t> TraditionalEncrypt(std::vector<uint8_t> plain, const std::string& password) {
+  const z_crc_t* table = get_crc_table();
+  auto crc_byte = [table](uint32_t crc, uint8_t byte) {
+    return table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+  };
+  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  auto update = [&](uint8_t byte) {
+    k0 = crc_byte(k0, byte);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = crc_byte(k2, static_cast<uint8_t>(k1 >> 24));
+  };
+  for (char c : password) update(static_cast<uint8_t>(c));
+  for (uint8_t& byte : plain) {
+    const uint32_t t = (k2 & 0xFFFF) | 2;
+    const uint8_t plain_byte = byte;
+    byte = static_cast<uint8_t>(plain_byte ^ static_cast<uint8_t>((t * (t ^ 1)) >> 8));
+    update(plain_byte);
+  }
+  return plain;
+}
+
 std::string WinZipAesExtraField(uint16_t version, uint8_t strength, uint16_t method) {
   const char field[] = {1,
                         static_cast<char>(0x99),
@@ -130,6 +152,14 @@ std::vector<uint8_t> MethodItemZip(const std::string& name, const std::vector<ui
                                    uint16_t method, const std::vector<uint8_t>& packed,
                                    const std::string& extra, uint16_t flags,
                                    std::optional<uint32_t> crc) {
+  return MethodItemZipDeclaring(name, static_cast<uint32_t>(plain.size()),
+                                crc.value_or(Crc32Of(plain)), method, packed, extra, flags);
+}
+
+std::vector<uint8_t> MethodItemZipDeclaring(const std::string& name, uint32_t unpacked_size,
+                                            uint32_t crc, uint16_t method,
+                                            const std::vector<uint8_t>& packed,
+                                            const std::string& extra, uint16_t flags) {
   // The writer stores the bytes as given and takes their length for both
   // sizes; the method and the real size go in afterwards.
   ZipImage zip = BuildZip({{.name = name,
@@ -138,15 +168,15 @@ std::vector<uint8_t> MethodItemZip(const std::string& name, const std::vector<ui
                             .flags = flags,
                             .local_extra = extra,
                             .central_extra = extra,
-                            .crc = crc.value_or(Crc32Of(plain))}});
+                            .crc = crc}});
   auto put = [&](size_t at, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) zip.bytes.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
   };
   const size_t local = zip.local_header_positions[0], central = zip.central_header_positions[0];
   put(local + 8, method, 2);  // local header: method at 8, uncompressed size at 22
-  put(local + 22, static_cast<uint32_t>(plain.size()), 4);
+  put(local + 22, unpacked_size, 4);
   put(central + 10, method, 2);  // central header: method at 10, uncompressed size at 24
-  put(central + 24, static_cast<uint32_t>(plain.size()), 4);
+  put(central + 24, unpacked_size, 4);
   return zip.bytes;
 }
 

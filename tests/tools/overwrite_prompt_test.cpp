@@ -122,7 +122,7 @@ TEST_F(OverwritePrompt, RenameOutsideTheTargetIsAskedAgain) {
 // Each answer does to the files what it does with unzip, with the same
 // exit code; the question reads alike, character for character.
 TEST_F(OverwritePrompt, AnswersActAsUnzipsDo) {
-  const bool have_unzip = std::system("command -v unzip >/dev/null 2>&1") == 0;
+  const bool have_unzip = testing::ProgramInstalled("unzip");
   struct Case {
     const char* keys;  // typed at the first and second question
     const char* b;     // b.txt afterwards

@@ -39,8 +39,8 @@ class UnzipCompat : public VunzipTest {
  protected:
   void SetUp() override {
     VunzipTest::SetUp();
-    if (std::system("command -v unzip >/dev/null 2>&1 && command -v zip >/dev/null 2>&1 && "
-                    "command -v python3 >/dev/null 2>&1") != 0) {
+    if (!testing::ProgramInstalled("unzip") || !testing::ProgramInstalled("zip") ||
+        !testing::ProgramInstalled("python3")) {
       GTEST_SKIP() << "unzip, zip or python3 is not installed";
     }
     std::string text;

@@ -6,24 +6,11 @@
 #include <vector>
 
 #include "archive/base/exceptions.h"
-#include "archive/crypt/zip_crypt_keys.h"
 #include "rtl/stream.h"
+#include "tests/support/method_encoders.h"
 
 namespace velmora {
 namespace {
-
-// The encrypting direction of the same cipher, for building items whose
-// header bytes the tests choose (Info-ZIP fills byte 11 only).
-std::vector<uint8_t> Encrypt(const std::string& password, std::vector<uint8_t> plain) {
-  ZipCryptKeys keys;
-  keys.Reset(password);
-  for (auto& b : plain) {
-    uint8_t p = b;
-    b = p ^ keys.StreamByte();
-    keys.Update(p);
-  }
-  return plain;
-}
 
 // A header whose last two bytes carry the top two bytes of check, then data.
 std::vector<uint8_t> MakeItem(const std::string& password, uint32_t check,
@@ -32,7 +19,7 @@ std::vector<uint8_t> MakeItem(const std::string& password, uint32_t check,
                                 static_cast<uint8_t>(check >> 16),
                                 static_cast<uint8_t>(check >> 24)};
   plain.insert(plain.end(), data.begin(), data.end());
-  return Encrypt(password, plain);
+  return testing::TraditionalEncrypt(plain, password);
 }
 
 // Counts the reads that reach the memory stream below it.

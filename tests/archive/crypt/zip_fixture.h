@@ -4,16 +4,16 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/process_runner.h"
+#include "tests/support/scratch_folder.h"
 
 namespace velmora::crypt_test {
 
@@ -39,23 +39,19 @@ inline uint32_t Le(const std::vector<uint8_t>& b, size_t at, int bytes) {
   return v;
 }
 
+// A scratch folder for zip to work in, removed with its contents.
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "crypt_test_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  std::filesystem::path path_;
+  testing::ScratchFolder folder_{"crypt-test"};
+  std::filesystem::path path_{folder_.path()};
 };
 
 // Runs a shell command in folder; false when it failed.
 inline bool RunIn(const std::filesystem::path& folder, const std::string& command) {
-  std::string line = "cd '" + folder.string() + "' && { " + command + "; } >/dev/null 2>&1";
-  return std::system(line.c_str()) == 0;
+  return testing::RunQuietly(command, folder.string());
 }
 
 // Reads the first local header of the archive at path.
@@ -79,7 +75,8 @@ inline EncryptedItem MakeEncryptedItem(const TempFolder& folder, const std::stri
                                        const std::string& password, const std::string& options) {
   std::ofstream(folder.path() / "plain.txt", std::ios::binary) << content;
   std::filesystem::remove(folder.path() / "item.zip");
-  if (!RunIn(folder.path(), "zip -q -X -P '" + password + "' " + options + " item.zip plain.txt"))
+  if (!RunIn(folder.path(),
+             "zip -q -X -P " + testing::Quote(password) + " " + options + " item.zip plain.txt"))
     ADD_FAILURE() << "zip -P failed; is Info-ZIP zip installed?";
   return ReadFirstItem(folder.path() / "item.zip");
 }
@@ -89,7 +86,8 @@ inline EncryptedItem MakeEncryptedItem(const TempFolder& folder, const std::stri
 inline EncryptedItem MakeStreamedItem(const TempFolder& folder, const std::string& content,
                                       const std::string& password) {
   std::ofstream(folder.path() / "plain.txt", std::ios::binary) << content;
-  if (!RunIn(folder.path(), "zip -q -0 -P '" + password + "' - - < plain.txt > streamed.zip"))
+  if (!RunIn(folder.path(),
+             "zip -q -0 -P " + testing::Quote(password) + " - - < plain.txt > streamed.zip"))
     ADD_FAILURE() << "zip -P - - failed";
   return ReadFirstItem(folder.path() / "streamed.zip");
 }

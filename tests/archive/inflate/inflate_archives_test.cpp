@@ -11,9 +11,11 @@
 #include <iterator>
 #include <random>
 
-#include "archive/crypt/zip_crypt_keys.h"
 #include "archive/inflate/inflate.h"
 #include "tests/support/deflate_bit_writer.h"
+#include "tests/support/method_encoders.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/scratch_folder.h"
 
 namespace velmora {
 namespace {
@@ -51,19 +53,6 @@ LocalItem FirstItem(const std::vector<uint8_t>& zip) {
   return item;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "inflate_test_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 void ExpectItemDecodes(const LocalItem& item, const std::string& what) {
   TMemoryStream source(item.data), dest;
   TAbDeflateHelper helper;
@@ -74,7 +63,7 @@ void ExpectItemDecodes(const LocalItem& item, const std::string& what) {
 }
 
 TEST(InflateArchives, Deflate64From7ZipWithLongMatchesAndFarDistances) {
-  TempDir dir;
+  testing::ScratchFolder dir("inflate-test");
   // 50,000 random bytes twice (distance 50,000, beyond Deflate's 32 KiB),
   // then 400,000 zeros (matches of 65,538) and the random block again.
   std::mt19937 rng(11);
@@ -84,12 +73,11 @@ TEST(InflateArchives, Deflate64From7ZipWithLongMatchesAndFarDistances) {
   data.insert(data.end(), block.begin(), block.end());
   data.resize(data.size() + 400000, 0);
   data.insert(data.end(), block.begin(), block.end());
-  std::ofstream(dir.path() / "data.bin", std::ios::binary)
+  std::ofstream(dir.Host("data.bin"), std::ios::binary)
       .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  std::string command = "cd '" + dir.path().string() +
-                        "' && 7zz a -tzip -mm=Deflate64 d64.zip data.bin >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "7zz is not installed";
-  LocalItem item = FirstItem(ReadAll(dir.path() / "d64.zip"));
+  VELMORA_SKIP_WITHOUT("7zz");
+  ASSERT_TRUE(testing::RunQuietly("7zz a -tzip -mm=Deflate64 d64.zip data.bin", dir.path()));
+  LocalItem item = FirstItem(ReadAll(dir.Host("d64.zip")));
   ASSERT_EQ(item.method, 9);
   ASSERT_EQ(item.flags & 8, 0);
   TMemoryStream source(item.data), dest;
@@ -116,19 +104,13 @@ TEST(InflateArchives, Deflate64ItemsOfOtherProjects) {
   if (tried == 0) GTEST_SKIP() << "no Deflate64 fixture found";
 }
 
+// An encryption header whose last byte is the check value's top byte, then data.
 std::vector<uint8_t> Encrypt(const std::string& password, uint32_t check,
                              const std::vector<uint8_t>& data) {
   std::vector<uint8_t> plain = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0x11,
                                 static_cast<uint8_t>(check >> 24)};
   plain.insert(plain.end(), data.begin(), data.end());
-  ZipCryptKeys keys;
-  keys.Reset(password);
-  for (auto& b : plain) {
-    uint8_t p = b;
-    b = p ^ keys.StreamByte();
-    keys.Update(p);
-  }
-  return plain;
+  return testing::TraditionalEncrypt(plain, password);
 }
 
 TEST(InflateArchives, EncryptedStreamDecodesWithThePassphraseOnly) {
@@ -158,12 +140,12 @@ TEST(InflateArchives, EncryptedStreamDecodesWithThePassphraseOnly) {
 }
 
 TEST(InflateArchives, FileStreamsBehaveAsMemoryStreams) {
-  TempDir dir;
+  testing::ScratchFolder dir("inflate-test");
   std::vector<uint8_t> data(500000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 3 % 256 ^ i >> 13);
   std::vector<uint8_t> packed = test::ZlibDeflateRaw(data, 9);
   packed.push_back(0x42);  // one byte after the stream
-  const fs::path in_path = dir.path() / "in.bin", out_path = dir.path() / "out.bin";
+  const fs::path in_path = dir.Host("in.bin"), out_path = dir.Host("out.bin");
   std::ofstream(in_path, std::ios::binary)
       .write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packed.size()));
   {
@@ -178,8 +160,8 @@ TEST(InflateArchives, FileStreamsBehaveAsMemoryStreams) {
 }
 
 TEST(InflateArchives, LogFileRecordsTheStartAndTheCause) {
-  TempDir dir;
-  const fs::path log = dir.path() / "inflate.log";
+  testing::ScratchFolder dir("inflate-test");
+  const fs::path log = dir.Host("inflate.log");
   TMemoryStream source(std::vector<uint8_t>{0x07}), dest;  // block type 3
   TAbDeflateHelper helper;
   helper.LogFileName = log.string();
@@ -191,8 +173,8 @@ TEST(InflateArchives, LogFileRecordsTheStartAndTheCause) {
 }
 
 TEST(InflateArchives, LoggerRefusesReadingAndSeeking) {
-  TempDir dir;
-  TAbLogger logger((dir.path() / "x.log").string());
+  testing::ScratchFolder dir("inflate-test");
+  TAbLogger logger(dir.Host("x.log"));
   logger.WriteLine("abc");
   EXPECT_EQ(logger.Seek(0, soFromCurrent), 5);
   EXPECT_EQ(logger.Seek(0, soFromEnd), 5);

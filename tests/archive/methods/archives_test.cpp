@@ -6,7 +6,6 @@
 // password and writes nothing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +26,8 @@
 #include "archive/zip/zip_extract.h"
 #include "platform/paths.h"
 #include "tests/support/method_encoders.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/scratch_fixture.h"
 #include "tests/support/zip_writer.h"
 
 namespace velmora {
@@ -39,53 +40,25 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-bool HaveProgram(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // A scratch folder that is also the prefix and the temporary folder, with
 // three files to archive: text of some 130 KB, 11 bytes (AES writers use
 // AE-2 for items this small) and an empty one.
-class MethodArchives : public ::testing::Test {
+class MethodArchives : public testing::ScratchPrefixFixture {
  protected:
   void SetUp() override {
-    std::string base = fs::temp_directory_path().string() + "/velmora-methods-XXXXXX";
-    ASSERT_NE(::mkdtemp(base.data()), nullptr);
-    root_ = base;
+    ScratchPrefixFixture::SetUp();
     fs::create_directories(root_ + "/in");
     fs::create_directories(root_ + "/out");
-    fs::create_directories(root_ + "/tmp");
-    for (const char* name : {"VELMORA_PREFIX", "TMPDIR"}) {
-      const char* old = std::getenv(name);
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    ::setenv("VELMORA_PREFIX", (root_ + "/prefix").c_str(), 1);
-    ::setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
     files_ = {{"big.txt", testing::NumberedLines(5000)},
               {"small.txt", testing::Bytes("eleven byte")},
               {"empty.txt", {}}};
     for (const auto& [name, bytes] : files_) testing::WriteHostFile(root_ + "/in/" + name, bytes);
   }
-  void TearDown() override {
-    for (const auto& [name, old] : saved_) {
-      if (old)
-        ::setenv(name.c_str(), old->c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
-    }
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
 
   // Runs a shell command in the input folder; the archive goes to root_.
   void Run(const std::string& command) {
-    const std::string line =
-        "cd '" + root_ + "/in' && " + command + " >'" + root_ + "/tool.log' 2>&1";
-    ASSERT_EQ(std::system(line.c_str()), 0) << command << "\n" << Log();
-  }
-  std::string Log() const {
-    const std::vector<uint8_t> log = ReadFile(root_ + "/tool.log");
-    return std::string(log.begin(), log.end());
+    const testing::ProcessResult result = testing::RunShell(command, {.folder = root_ + "/in"});
+    ASSERT_EQ(result.exit_code, 0) << command << "\n" << result.out << result.err;
   }
   void Make7z(const std::string& options) {
     std::remove((root_ + "/a.zip").c_str());
@@ -124,10 +97,10 @@ class MethodArchives : public ::testing::Test {
     THandleStream file(::open((root_ + "/a.zip").c_str(), O_RDONLY));
     EXPECT_EQ(ExtractAll(file, password, same_headers), files_);
   }
-  std::string root_;
-  std::string seven_zip_ = HaveProgram("7zz") ? "7zz" : HaveProgram("7z") ? "7z" : "";
+  std::string seven_zip_ = testing::ProgramInstalled("7zz") ? "7zz"
+                           : testing::ProgramInstalled("7z") ? "7z"
+                                                             : "";
   std::map<std::string, std::vector<uint8_t>> files_;
-  std::map<std::string, std::optional<std::string>> saved_;
 };
 
 #define REQUIRE_7ZIP()                                   \
@@ -162,7 +135,7 @@ TEST_F(MethodArchives, SevenZipTraditionalEncryptionOverBzip2Extracts) {
 }
 
 TEST_F(MethodArchives, PythonBzip2AndLzmaItemsExtractWithTheirContent) {
-  if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
+  VELMORA_SKIP_WITHOUT("python3");
   for (const char* method : {"ZIP_BZIP2", "ZIP_LZMA"}) {
     SCOPED_TRACE(method);
     std::remove((root_ + "/a.zip").c_str());

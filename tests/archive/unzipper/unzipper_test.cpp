@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "archive/base/exceptions.h"
+#include "tests/archive/zip/extract_fixture.h"
 #include "tests/archive/zip/zip_test_prefix.h"
 #include "tests/support/zip_writer.h"
 
@@ -51,20 +52,40 @@ class UnZipperTest : public ZipScratchTest {
   TAbUnZipper unzipper;
 };
 
-TEST(TAbUnZipper, StartsWithItsDefaults) {
+TEST(TAbUnZipper, VersionIsTheComponentsOwnAndCannotBeSet) {
   TAbUnZipper u;
-  EXPECT_EQ(u.Version(), "3.05");
   u.SetVersion("9.99");
   EXPECT_EQ(u.Version(), "3.05");
-  EXPECT_EQ(u.ExtractOptions(), eoCreateDirs);
-  EXPECT_EQ(u.PasswordRetries(), 3);
-  EXPECT_EQ(u.ArchiveKind(), akUnknown);
-  EXPECT_EQ(u.Status(), stInvalid);
-  EXPECT_EQ(u.Archive(), nullptr);
-  EXPECT_TRUE(u.FileName().empty());
-  EXPECT_TRUE(u.BaseDirectory().empty());
-  EXPECT_FALSE(u.Logging());
-  EXPECT_FALSE(u.ForceKind);
+}
+
+// A caller that only adds path restoring gets the item's folders made.
+TEST_F(UnZipperTest, NewUnZipperRestoringPathsMakesTheItemsFolders) {
+  unzipper.SetFileName(PutZip("a.zip", Payload()));
+  unzipper.SetBaseDirectory(WindowsPath(Host("out")));
+  unzipper.SetExtractOptions(unzipper.ExtractOptions() | eoRestorePath);
+  unzipper.ExtractByMask("*.*");
+  EXPECT_EQ(ReadText(Host("out/Top/Apps/Velmora/Client/x/a.exe")), "program a");
+  EXPECT_EQ(ReadText(Host("out/Top/Apps/Velmora/Client/x/Readme.txt")), "read me");
+}
+
+TEST_F(UnZipperTest, NewUnZipperAsksForAnotherPasswordThreeTimesThenGivesUpOnTheItem) {
+  const std::vector<uint8_t> plain = Bytes("secret contents");
+  testing::ZipImage zip = BuildZip({extract_test::EncryptedEntry("a.txt", plain, "right", false)});
+  unzipper.SetFileName(Put("a.zip", zip.bytes));
+  unzipper.SetBaseDirectory(WindowsPath(Host("out")));
+  unzipper.SetPassword("wrong");
+  int asked = 0;
+  unzipper.OnNeedPassword = [&](void*, std::string& password) {
+    ++asked;
+    password = "still wrong";
+  };
+  std::vector<int32_t> failures;
+  unzipper.OnProcessItemFailure = [&](void*, TAbArchiveItem*, TAbProcessType, TAbErrorClass,
+                                      int32_t code) { failures.push_back(code); };
+  unzipper.ExtractByMask("*.*");
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(failures, (std::vector<int32_t>{AbInvalidPassword}));
+  EXPECT_FALSE(std::filesystem::exists(Host("out/a.txt")));
 }
 
 TEST(TAbUnZipper, ExtractByMaskWithoutAnArchiveIsNoArchive) {

@@ -11,11 +11,8 @@
 namespace velmora {
 namespace {
 
-using testing::BuildZip;
-using testing::Bytes;
-using testing::ZipImage;
-using testing::ZipWriterEntry;
-using testing::ZipWriterOptions;
+// The archive writer's names: BuildZip, Bytes, ZipImage, ZipWriterEntry, ...
+using namespace velmora::testing;
 
 // An end record with the given fields, little-endian, no comment.
 std::vector<uint8_t> EndRecord(uint16_t disk, uint16_t start_disk, uint32_t directory_size,

@@ -10,11 +10,8 @@
 namespace velmora {
 namespace {
 
-using testing::BuildZip;
-using testing::Bytes;
-using testing::ZipImage;
-using testing::ZipWriterEntry;
-using testing::ZipWriterOptions;
+// The archive writer's names: BuildZip, Bytes, ZipImage, ZipWriterEntry, ...
+using namespace velmora::testing;
 
 constexpr uint16_t kReadShared = fmOpenRead | fmShareDenyNone;  // 0x40, as the unzipper opens
 

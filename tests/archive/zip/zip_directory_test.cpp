@@ -8,11 +8,8 @@
 namespace velmora {
 namespace {
 
-using testing::BuildZip;
-using testing::Bytes;
-using testing::ZipImage;
-using testing::ZipWriterEntry;
-using testing::ZipWriterOptions;
+// The archive writer's names: BuildZip, Bytes, ZipImage, ZipWriterEntry, ...
+using namespace velmora::testing;
 
 std::vector<ZipWriterEntry> TwoEntries() {
   return {{.name = "a.txt", .data = Bytes("alpha")},

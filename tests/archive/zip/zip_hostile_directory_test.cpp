@@ -9,11 +9,8 @@
 namespace velmora {
 namespace {
 
-using testing::BuildZip;
-using testing::Bytes;
-using testing::ZipImage;
-using testing::ZipWriterEntry;
-using testing::ZipWriterOptions;
+// The archive writer's names: BuildZip, Bytes, ZipImage, ZipWriterEntry, ...
+using namespace velmora::testing;
 
 // The message of what loading raises, as long as it is an archive error.
 template <typename Error>

@@ -8,10 +8,8 @@
 namespace velmora {
 namespace {
 
-using testing::BuildZip;
-using testing::Bytes;
-using testing::ZipImage;
-using testing::ZipWriterEntry;
+// The archive writer's names: BuildZip, Bytes, ZipImage, ZipWriterEntry, ...
+using namespace velmora::testing;
 
 ZipImage SampleZip() {
   ZipWriterEntry entry{.name = "dir/a.txt", .data = Bytes("hello, world"), .method = 0};
