@@ -13,8 +13,6 @@ constexpr const char* kNoteUnsafeNames =
     "characters are always refused or shown safely here";
 constexpr const char* kNoteText =
     "-a: no text conversion is done; files are written exactly as stored";
-constexpr const char* kNoteOwner =
-    "-X: owners are not restored; extracted files belong to the user running vunzip";
 constexpr const char* kNoteSetuid =
     "-K: set-user-id, set-group-id and sticky bits are never restored";
 constexpr const char* kNoteTimes =
@@ -104,7 +102,7 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
       case 'b': break;  // binary: every file is written as stored anyway
       case 'M': options.pager = !negative; break;
       case 'a': if (!negative) AddNote(options, kNoteText); break;
-      case 'X': if (!negative) AddNote(options, kNoteOwner); break;
+      case 'X': options.restore_owners = !negative; break;
       case 'K': if (!negative) AddNote(options, kNoteSetuid); break;
       case 'D': if (!negative) AddNote(options, kNoteTimes); break;
       case ':': case '^': if (!negative) AddNote(options, kNoteUnsafeNames); break;
