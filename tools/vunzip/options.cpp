@@ -272,9 +272,10 @@ modifiers:
   -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
   -o  overwrite files WITHOUT prompting      -P  password of encrypted items
   -j  junk paths (do not make directories)   -C  match filenames case-insensitively
+  -X  restore owner and group (as root)
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
-  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -X -: -^
+  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -: -^
 
 Options may be clustered (-qo), turned off with a minus (-q-o), given
 after the archive name, and preset in the UNZIP variable; "--" ends them.
