@@ -211,6 +211,7 @@ TEST(UnzipHelper, AbortAtTheLastFlushDropsTheWindowUnwritten) {
 // A ZIP64 item's size beyond 4 GiB is neither cut to its low 32 bits (which
 // would end the output after 1,000 bytes and report 100 there) nor lost to
 // the percentages: 100,000 bytes of 4 GiB and 1,000 stay at 0 percent.
+// (The data ends first here; the CRC-32 would fail such an item.)
 TEST(UnzipHelper, SizeBeyondFourGiBLimitsNeitherOutputNorProgress) {
   const auto data = legacy_test::SampleText(100000);
   for (int method : {1, 3, 6}) {
@@ -228,7 +229,9 @@ TEST(UnzipHelper, SizeBeyondFourGiBLimitsNeitherOutputNorProgress) {
     std::vector<uint8_t> seen;
     helper.OnProgress = [&seen](uint8_t percent, bool&) { seen.push_back(percent); };
     helper.Execute();
-    EXPECT_EQ(output.Size(), 100000) << "method " << method;
+    // Past its data a stream with no end code may decode its last padding
+    // bits as a few more bytes; it is not stopped at 1,000.
+    EXPECT_GE(output.Size(), 100000) << "method " << method;
     EXPECT_TRUE(seen.empty()) << "method " << method << " reported " << int{seen.back()};
   }
 }
