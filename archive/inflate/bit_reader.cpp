@@ -21,7 +21,7 @@ int32_t RoundedPercent(int64_t numerator, int64_t denominator) {
 }
 }  // namespace
 
-TAbDfInBitStream::TAbDfInBitStream(TStream* source, int32_t source_size,
+TAbDfInBitStream::TAbDfInBitStream(TStream* source, int64_t source_size,
                                    TAbProgressPercentEvent on_progress)
     : buffer_(new uint8_t[kFront + kBufferSize + kBack]), source_(source) {
   Assert(source != nullptr,

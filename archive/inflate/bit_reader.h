@@ -29,7 +29,7 @@ class TAbDfInBitStream {
 
   // source must not be null; progress is reported only when a handler is
   // given and source_size is above 0.
-  TAbDfInBitStream(TStream* source, int32_t source_size, TAbProgressPercentEvent on_progress);
+  TAbDfInBitStream(TStream* source, int64_t source_size, TAbProgressPercentEvent on_progress);
   // Releases (see Release) unless that was done; errors are swallowed here.
   ~TAbDfInBitStream();
   TAbDfInBitStream(const TAbDfInBitStream&) = delete;
@@ -120,7 +120,7 @@ class TAbDfInBitStream {
   TAbProgressPercentEvent on_progress_;
   int32_t peek_count_ = 0;
   TStream* source_;
-  int32_t source_size_ = 0;
+  int64_t source_size_ = 0;  // 64-bit: items beyond 4 GiB report evenly too
   // Stream offset (from where reading began) of buffer_[0], and the number
   // of real bytes taken from the source: appended zeros never count.
   int64_t stream_offset_of_buffer_ = 0;

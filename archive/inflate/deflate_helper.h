@@ -39,7 +39,8 @@ class TAbDeflateHelper {
   int32_t PackedSize = 0;
   int32_t UnpackedSize = 0;
   // Divisor of the progress percentage; -1 means the source's total size.
-  int32_t SourceSize = 0;
+  // 64-bit, so that an item of more than 2 GiB does not reach 100 early.
+  int64_t SourceSize = 0;
 };
 
 enum TAbLineDelimiter : uint8_t { ldCRLF, ldLF, ldNone };

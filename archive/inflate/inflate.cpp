@@ -184,7 +184,7 @@ uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
   if (!options.OnProgressPercent) {
     options.SourceSize = 0;
   } else if (options.SourceSize == -1) {
-    options.SourceSize = static_cast<int32_t>(source->Size());
+    options.SourceSize = source->Size();
   }
   std::unique_ptr<TAbLogger> log;
   if (!options.LogFileName.empty()) {

@@ -5,6 +5,7 @@
 // CRC-32 and a progress report per flush.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,10 +98,11 @@ class TAbUnzipHelper {
   // Bytes sent plus bytes waiting: everything produced so far.
   int64_t BytesProduced() const { return bytes_sent_ + out_pos_; }
   // The uncompressed size as the expanders compare with it.
-  int64_t ExpectedSize() const { return static_cast<uint32_t>(UnpackedSize); }
+  int64_t ExpectedSize() const { return std::max<int64_t>(UnpackedSize, 0); }
 
-  // Settings made by the extraction driver.
-  int32_t UnpackedSize = 0;
+  // Settings made by the extraction driver. 64-bit like the item model's
+  // sizes: a ZIP64 item beyond 4 GiB keeps its size and its progress.
+  int64_t UnpackedSize = 0;
   uint32_t PackedSize = 0;
   uint8_t Method = 8;
   uint8_t ImplodeDictionary = kImplodeDictionaryInvalid;

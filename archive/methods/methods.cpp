@@ -87,7 +87,7 @@ uint32_t InflateMethodData(TAbMethodJob& job, bool deflate64) {
   TAbDeflateHelper helper;
   if (job.TestOnly) helper.Options |= dfoTestOnly;
   if (deflate64) helper.Options |= dfoDeflate64;
-  helper.SourceSize = static_cast<int32_t>(std::clamp<int64_t>(job.PackedSize, 1, INT32_MAX));
+  helper.SourceSize = std::max<int64_t>(job.PackedSize, 1);
   // Inflate reports by the input it has used; it is stopped through its
   // progress handler, which it may answer quietly with 0.
   bool aborted = false;

@@ -31,6 +31,11 @@ using TAbInsertStreamCallback = std::function<void(TAbZipArchive& Sender, TAbZip
 using TAbNeedPasswordEvent = std::function<void(void* Sender, std::string& NewPassword)>;
 using TAbRequestDiskEvent = std::function<void(void* Sender, bool& Abort)>;
 using TAbRequestNthDiskEvent = std::function<void(void* Sender, uint8_t DiskNumber, bool& Abort)>;
+// A stored Unix symbolic link extracted to a host folder: made as a link
+// (Restored), or written as a file holding LinkText because the target
+// would lead out of the target folder.
+using TAbLinkEvent =
+    std::function<void(TAbZipItem& Item, const std::string& LinkText, bool Restored)>;
 
 // ActiveDisk before the directory was read.
 constexpr uint16_t kAbNoActiveDisk = 0xFFFF;
@@ -85,6 +90,10 @@ class TAbZipArchive : public TAbArchive {
   // bytes at beginning or within zipfile". The archive is read with them
   // added to every offset. 0 for an archive whose offsets are right.
   int64_t ExtraBytes = 0;
+  // Gives extracted files and links in host folders the owner and group
+  // the Info-ZIP Unix fields store (unzip's -X). Only the superuser can;
+  // for anyone else the call fails quietly, as a date that cannot be set.
+  bool RestoreOwners = false;
 
   TAbUnzipCallback ExtractFileCallback;
   TAbUnzipToStreamCallback ExtractStreamCallback;
@@ -96,6 +105,7 @@ class TAbZipArchive : public TAbArchive {
   TAbRequestDiskEvent OnRequestLastDisk;
   TAbRequestNthDiskEvent OnRequestNthDisk;
   TAbRequestDiskEvent OnAskBlankDisk;
+  TAbLinkEvent OnLink;
 
  private:
   // Where the directory is, as the end records say, with the shift found.

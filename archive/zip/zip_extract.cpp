@@ -223,7 +223,7 @@ uint32_t InflateItemData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stre
   if (dynamic_cast<TAbBitBucketStream*>(Stream) != nullptr) helper.Options |= dfoTestOnly;
   // The central directory decides Deflate64; the local header chose the path.
   if (Item.Method() == kMethodDeflate64) helper.Options |= dfoDeflate64;
-  helper.SourceSize = static_cast<int32_t>(std::min<int64_t>(Item.GetPackedSize(), INT32_MAX));
+  helper.SourceSize = UnsignedSize(Item.GetPackedSize());
   // Inflate ends quietly with 0 when its progress handler stops it; we note
   // the stop so it is reported as the abort it is, never as a bad CRC.
   bool aborted = false;
@@ -270,7 +270,7 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
   helper.ImplodeDictionary = Item.ImplodeDictionary();
   helper.ImplodeTreeCount = Item.ImplodeTreeCount();
   helper.PackedSize = static_cast<uint32_t>(std::min<int64_t>(Item.GetPackedSize(), UINT32_MAX));
-  helper.UnpackedSize = static_cast<int32_t>(Item.GetUnpackedSize());
+  helper.UnpackedSize = UnsignedSize(Item.GetUnpackedSize());
   helper.Method = Item.Method();
   helper.OnProgress = Archive.OnStepProgress;
   if (Archive.OnRequestNthDisk) {

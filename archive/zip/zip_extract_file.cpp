@@ -21,6 +21,7 @@
 #include "archive/base/exceptions.h"
 #include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_extract.h"
+#include "archive/zip/zip_extract_link.h"
 #include "platform/folder_handles.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
@@ -215,6 +216,16 @@ void RestoreFolderMode(const ItemPlace& place, const std::vector<std::string>& p
   place.target->RestoreFolderMode(parts, unix_mode);
 }
 
+// The same name twice in one run: the later item replaced what the
+// earlier one wrote, and the archive's warning says so.
+void NoteRepeatedName(TAbZipArchive& archive, TAbZipItem& item, const ItemPlace& place,
+                      const std::string& target) {
+  if (place.target->NoteWritten(place.folder_fd, place.leaf) && archive.OnItemWarning) {
+    archive.OnItemWarning(&item, Format("%s replaces the file an earlier item of this archive "
+                                        "wrote under the same name", {target}));
+  }
+}
+
 }  // namespace
 
 void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string& FileName) {
@@ -253,6 +264,14 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
           }
         }
       }
+      // A stored link becomes a link in host folders only; the prefix's
+      // own drives keep Windows rules and take its text as a file.
+      if (place.target->ExactNames() && IsUnixLinkItem(Item) &&
+          RestoreLinkItem(Archive, Item, place.folder_fd, place.host_folder, place.leaf,
+                          parts.size() - 1, target)) {
+        NoteRepeatedName(Archive, Item, place, target);
+        return;
+      }
       if (!file.Create(place.folder_fd)) {
         // A removed folder answers ENOENT, or EPERM for an unnamed file.
         const int err = errno;
@@ -274,6 +293,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
       UnzipItemToStream(Archive, Item, &stream);
     }
     RestoreDateTimeAndAttributes(file.Fd(), place.leaf, Item);
+    if (Archive.RestoreOwners) RestoreOwner(file.Fd(), "", Item);
     bool replaced = false;
     if (!file.Publish(place.leaf, &replaced)) {
       if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
@@ -282,10 +302,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
       throw EAbException(Format("Error Moving File %s to %s",
                                 {WindowsPath(JoinHost(place.host_folder, temp_name)), target}));
     }
-    if (place.target->NoteWritten(place.folder_fd, place.leaf) && Archive.OnItemWarning) {
-      Archive.OnItemWarning(&Item, Format("%s replaces the file an earlier item of this archive "
-                                          "wrote under the same name", {target}));
-    }
+    NoteRepeatedName(Archive, Item, place, target);
   } catch (const EAbUserAbort&) {
     Archive.State = stInvalid;  // refuses further extraction until reloaded
     throw;

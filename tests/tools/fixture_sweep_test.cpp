@@ -195,10 +195,18 @@ class FixtureSweep : public VunzipTest {
     args.push_back((kFixtures / archive).string());
     Run(args);
     std::string command = "cd " + Quote(out) + " && sha256sum --";
-    for (const auto& item : expected.items) {
-      if (PlainRelativeName(item.name)) command += " " + Quote(item.name);
-    }
     std::map<std::string, std::string> hashes;
+    for (const auto& item : expected.items) {
+      if (!PlainRelativeName(item.name)) continue;
+      if (!std::filesystem::is_symlink(std::filesystem::path(out) / item.name)) {
+        command += " " + Quote(item.name);
+        continue;
+      }
+      // A stored link made as a link holds the item's data as its text.
+      const std::string text = Shell("cd " + Quote(out) + " && readlink -n -- " +
+                                     Quote(item.name) + " | sha256sum").out;
+      if (text.size() >= 64) hashes[item.name] = text.substr(0, 64);
+    }
     std::istringstream lines(Shell(command).out);
     for (std::string line; std::getline(lines, line);) {
       if (line.size() > 66) hashes[line.substr(66)] = line.substr(0, 64);

@@ -2,6 +2,7 @@
 // command lines through both, comparing what they print and their exit
 // codes. Skipped where unzip is not installed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/tools/vunzip_process.h"
 
@@ -305,6 +306,85 @@ TEST_F(UnzipCompat, FileOrFolderInTheWayIsNamed) {
   EXPECT_NE(r.err.find("blocked/d exists but is not a folder"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("blocked/e.txt is a folder; not replacing it"), std::string::npos) << r.err;
   EXPECT_EQ(Read("blocked/d"), "a file where a folder must be");
+}
+
+
+// Stored symbolic links from zip -y, bsdtar and Python: the lines, the exit
+// code and the tree (links and their texts) are unzip's.
+TEST_F(UnzipCompat, StoredLinksAreMadeAsUnzipMakesThem) {
+  Write("links.py", R"PY(
+import stat, zipfile
+with zipfile.ZipFile("py-links.zip", "w") as z:
+    z.writestr("f", b"file")
+    for name, text in (("l", "f"), ("d/back", "../f"), ("d/e/far", "../../f"), ("dl", "d")):
+        info = zipfile.ZipInfo(name)
+        info.create_system = 3
+        info.external_attr = (stat.S_IFLNK | 0o777) << 16
+        z.writestr(info, text)
+)PY");
+  ASSERT_TRUE(Make("mkdir -p ln/d && echo x >ln/f && ln -s f ln/l && ln -s ../f ln/d/back && "
+                   "ln -s d ln/dl && cd ln && zip -qry ../zip-links.zip . && "
+                   "bsdtar -a -cf ../tar-links.zip f l d dl && cd .. && python3 links.py"));
+  const std::string tree = " && find . -printf '%y %p %l\\n' | sort -k2";
+  for (const char* zip : {"zip-links.zip", "tar-links.zip", "py-links.zip"}) {
+    ExpectSameAs("unzip", std::string("../") + zip, zip);
+    const ProcessResult theirs = Shell(std::string("cd ") + zip + "-theirs" + tree);
+    const ProcessResult ours = Shell(std::string("cd ") + zip + "-ours" + tree);
+    EXPECT_EQ(ours.out, theirs.out) << zip;
+    EXPECT_NE(ours.out.find("l ./l f\n"), std::string::npos) << ours.out;
+    // Listing and testing show a link as the item it is.
+    ExpectSameAs("unzip", std::string("-l ") + zip);
+    ExpectSameAs("unzip", std::string("-t ") + zip);
+  }
+  // Over an existing link: -n keeps it, -o replaces it, as a file's.
+  ASSERT_TRUE(Make("mkdir again && ln -s elsewhere again/l"));
+  EXPECT_EQ(Run({"-qn", "-d", "again", "zip-links.zip", "l"}).exit_code, 0);
+  EXPECT_EQ(fs::read_symlink(Work() / "again/l"), "elsewhere");
+  EXPECT_EQ(Run({"-qo", "-d", "again", "zip-links.zip", "l"}).exit_code, 0);
+  EXPECT_EQ(fs::read_symlink(Work() / "again/l"), "f");
+}
+
+// A link that may lead out (absolute, or climbing above the target) stays a
+// file holding its text, with a warning and exit code 1.
+TEST_F(UnzipCompat, LinkLeadingOutIsAFileHoldingItsText) {
+  fs::create_directories(Work() / "victim");
+  Write("escape.py", R"PY(
+import stat, sys, zipfile
+def link(z, name, text):
+    info = zipfile.ZipInfo(name)
+    info.create_system = 3
+    info.external_attr = (stat.S_IFLNK | 0o777) << 16
+    z.writestr(info, text)
+with zipfile.ZipFile("out.zip", "w") as z:
+    link(z, "abs", sys.argv[1])
+    link(z, "up", "../victim")
+)PY");
+  ASSERT_TRUE(Make("python3 escape.py " + Quote((Work() / "victim").string())));
+  const ProcessResult out = Run({"-d", "t", "out.zip"});
+  EXPECT_EQ(out.exit_code, 1) << out.err;
+  EXPECT_NE(out.err.find("warning:  t/up -> ../victim: a link that may lead out of the target "
+                         "folder is written as a file holding its text"), std::string::npos)
+      << out.err;
+  EXPECT_EQ(Read("t/up"), "../victim");
+  EXPECT_FALSE(fs::is_symlink(Work() / "t/abs"));
+  EXPECT_TRUE(fs::is_empty(Work() / "victim"));
+}
+
+
+// -X as root: owner and group from the Unix extra field (zip stores 0x7875),
+// for files and links alike, as unzip -X sets them; without -X the files
+// stay the runner's.
+TEST_F(UnzipCompat, OwnersAreRestoredWithXAsUnzipRestoresThem) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a file away needs root";
+  ASSERT_TRUE(Make("mkdir -p own && echo x >own/f && ln -s f own/l && "
+                   "chown -h 12345:12346 own/f own/l && cd own && zip -qy ../own.zip f l"));
+  const std::string owners = " && find . ! -name . -printf '%U:%G %p\\n' | sort -k2";
+  const ProcessResult theirs = Shell("mkdir u && cd u && unzip -qX ../own.zip" + owners);
+  const ProcessResult ours = Shell("mkdir v && cd v && " + Quote(Vunzip()) + " -qX ../own.zip" + owners);
+  EXPECT_EQ(ours.out, theirs.out) << ours.err;
+  EXPECT_EQ(ours.out, "12345:12346 ./f\n12345:12346 ./l\n");
+  const ProcessResult plain = Shell("mkdir w && cd w && " + Quote(Vunzip()) + " -q ../own.zip" + owners);
+  EXPECT_EQ(plain.out, "0:0 ./f\n0:0 ./l\n");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "archive/base/archive.h"
@@ -125,6 +126,11 @@ class Vunzip {
   bool header_warnings_ = false;
   std::string current_name_;
   const TAbZipItem* current_item_ = nullptr;
+  // The current item is a stored symbolic link: its text, and whether it
+  // became a link (or a file holding the text).
+  std::optional<std::pair<std::string, bool>> link_;
+  // Links made in this run, as shown: unzip lists them again at the end.
+  std::vector<std::pair<std::string, std::string>> links_made_;
 };
 
 void Vunzip::Fail(const std::string& name, const std::string& message, int code) {
@@ -314,6 +320,7 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
   current_name_ = item.GetStoredName();
   current_item_ = &item;
   overwrite_declined_ = false;
+  link_.reset();
   // unzip says "creating:" only for a folder it made.
   bool folder_existed = false;
   if (IsFolderItem(item)) {
@@ -332,9 +339,21 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
     throw;  // the archive reports it as an item failure and goes on
   }
   in_driver_ = false;
+  if (link_ && !link_->second && options_.quiet < 2) {
+    bar_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning:  %s -> %s: a link that may lead out of the target folder is "
+                 "written as a file holding its text\n", ShownName(item).c_str(),
+                 SafeName(link_->first).c_str());
+  }
   if (overwrite_declined_ || options_.quiet > 0) return;
   bar_.Clear();
-  if (IsFolderItem(item)) {
+  if (link_ && link_->second) {
+    // unzip's line for a link it made.
+    std::printf("    linking: %-22s  -> %s \n", ShownName(item).c_str(),
+                SafeName(link_->first).c_str());
+    links_made_.emplace_back(ShownName(item), SafeName(link_->first));
+  } else if (IsFolderItem(item)) {
     if (!folder_existed) std::printf("   creating: %s\n", ShownName(item).c_str());
   } else {
     // unzip pads the name to 22 columns and leaves two blanks behind it.
@@ -448,6 +467,13 @@ int Vunzip::Extract() {
                                                     : (eoCreateDirs | eoRestorePath));
     // A host path, handed over as one: a backslash in it is part of a name.
     archive_->SetHostBaseDirectory(std::filesystem::absolute(dir, ec).lexically_normal().string());
+    // Only the superuser can give a file away; for anyone else -X is a
+    // note, as the files stay theirs.
+    archive_->RestoreOwners = options_.restore_owners && ::geteuid() == 0;
+    if (options_.restore_owners && ::geteuid() != 0 && options_.quiet < 2) {
+      std::fprintf(stderr, "vunzip: note: -X: owners are restored only when run as root; "
+                           "extracted files belong to the user running vunzip\n");
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vunzip: cannot use folder %s: %s\n", dir.string().c_str(), e.what());
     return kExitSevere;
@@ -474,6 +500,12 @@ int Vunzip::Extract() {
     std::fprintf(stderr, "warning:  %s replaces the file extracted from an earlier entry of the "
                  "same name\n", ShownName(*item).c_str());
   };
+  // A link whose target leads out of the target folder is written as a
+  // file: unzip would have made the link, so the run ends with a warning.
+  archive_->OnLink = [this](TAbZipItem&, const std::string& text, bool restored) {
+    link_.emplace(text, restored);
+    if (!restored) exit_code_ = std::max(exit_code_, kExitWarning);
+  };
   archive_->ExtractFileCallback = [this](TAbZipArchive& archive, TAbZipItem& item,
                                          const std::string& name) {
     ExtractOne(archive, item, name);
@@ -490,6 +522,14 @@ int Vunzip::Extract() {
   // Folders whose stored mode shuts their owner out get it last, as unzip
   // sets folder modes after the files inside them.
   TargetFolder::ApplyFolderModes();
+  // unzip makes its links last and lists them here. Ours were made in
+  // their turn (nothing is ever written through one), and the list is
+  // printed as unzip prints it, for those who read the output.
+  if (!links_made_.empty()) {
+    bar_.Clear();
+    std::printf("finishing deferred symbolic links:\n");
+    for (const auto& [name, text] : links_made_) std::printf("  %-22s -> %s\n", name.c_str(), text.c_str());
+  }
   return exit_code_;
 }
 

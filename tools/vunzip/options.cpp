@@ -13,8 +13,6 @@ constexpr const char* kNoteUnsafeNames =
     "characters are always refused or shown safely here";
 constexpr const char* kNoteText =
     "-a: no text conversion is done; files are written exactly as stored";
-constexpr const char* kNoteOwner =
-    "-X: owners are not restored; extracted files belong to the user running vunzip";
 constexpr const char* kNoteSetuid =
     "-K: set-user-id, set-group-id and sticky bits are never restored";
 constexpr const char* kNoteTimes =
@@ -104,7 +102,7 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
       case 'b': break;  // binary: every file is written as stored anyway
       case 'M': options.pager = !negative; break;
       case 'a': if (!negative) AddNote(options, kNoteText); break;
-      case 'X': if (!negative) AddNote(options, kNoteOwner); break;
+      case 'X': options.restore_owners = !negative; break;
       case 'K': if (!negative) AddNote(options, kNoteSetuid); break;
       case 'D': if (!negative) AddNote(options, kNoteTimes); break;
       case ':': case '^': if (!negative) AddNote(options, kNoteUnsafeNames); break;
@@ -274,9 +272,10 @@ modifiers:
   -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
   -o  overwrite files WITHOUT prompting      -P  password of encrypted items
   -j  junk paths (do not make directories)   -C  match filenames case-insensitively
+  -X  restore owner and group (as root)
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
-  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -X -: -^
+  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -: -^
 
 Options may be clustered (-qo), turned off with a minus (-q-o), given
 after the archive name, and preset in the UNZIP variable; "--" ends them.

@@ -48,6 +48,7 @@ struct Options {
   bool comment_only = false;   // -z
   bool stamp_archive = false;  // -T
   bool pager = false;          // -M: through $PAGER (more) on a terminal
+  bool restore_owners = false;  // -X: owner and group from the Unix extra fields
   int quiet = 0;  // -q once: no per-item lines; -qq: nothing but errors
   std::optional<std::string> password;
   ZipInfoOptions zipinfo;

@@ -207,5 +207,34 @@ TEST(UnzipHelper, AbortAtTheLastFlushDropsTheWindowUnwritten) {
   EXPECT_EQ(output.Size(), 0);
 }
 
+
+// A ZIP64 item's size beyond 4 GiB is neither cut to its low 32 bits (which
+// would end the output after 1,000 bytes and report 100 there) nor lost to
+// the percentages: 100,000 bytes of 4 GiB and 1,000 stay at 0 percent.
+// (The data ends first here; the CRC-32 would fail such an item.)
+TEST(UnzipHelper, SizeBeyondFourGiBLimitsNeitherOutputNorProgress) {
+  const auto data = legacy_test::SampleText(100000);
+  for (int method : {1, 3, 6}) {
+    const std::vector<uint8_t> packed = method == 1   ? testing::EncodeShrink(data)
+                                        : method == 3 ? testing::EncodeReduce(data, 2)
+                                                      : testing::EncodeImplode(data, {});
+    TMemoryStream source(packed);
+    TMemoryStream output;
+    TAbUnzipHelper helper(&source, nullptr, &output);
+    helper.Method = static_cast<uint8_t>(method);
+    helper.ImplodeDictionary = kImplodeDictionary8K;
+    helper.ImplodeTreeCount = 3;
+    helper.PackedSize = static_cast<uint32_t>(packed.size());
+    helper.UnpackedSize = (int64_t{1} << 32) + 1000;
+    std::vector<uint8_t> seen;
+    helper.OnProgress = [&seen](uint8_t percent, bool&) { seen.push_back(percent); };
+    helper.Execute();
+    // Past its data a stream with no end code may decode its last padding
+    // bits as a few more bytes; it is not stopped at 1,000.
+    EXPECT_GE(output.Size(), 100000) << "method " << method;
+    EXPECT_TRUE(seen.empty()) << "method " << method << " reported " << int{seen.back()};
+  }
+}
+
 }  // namespace
 }  // namespace velmora
