@@ -96,6 +96,13 @@ class Vunzip {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  // The archive's own stream, for reading local headers, when the archive
+  // is one file: its buffer holds the header already, so a header costs no
+  // system call. A spanned archive's stream may stand on another disk, so
+  // there the last file is read on its own.
+  TStream* SingleFileStream() const {
+    return archive_ != nullptr && !archive_->Spanned ? archive_->Stream() : nullptr;
+  }
 
   Options options_;
   // The archive's file as found (NAME.zip for NAME), shown on "Archive:".
@@ -141,8 +148,13 @@ void Vunzip::Fail(const std::string& name, const std::string& message, int code)
 // the item failed here.
 bool Vunzip::ReportLocalHeader(const TAbZipItem& item) {
   if (archive_->ExtraBytes != 0) return true;  // offsets moved: headers are not where said
-  if (!raw_.is_open()) raw_.open(archive_path_, std::ios::binary);
-  const LocalHeaderReport report = CompareLocalHeader(raw_, item);
+  LocalHeaderReport report;
+  if (TStream* own = SingleFileStream()) {
+    report = CompareLocalHeader(*own, item);
+  } else {
+    if (!raw_.is_open()) raw_.open(archive_path_, std::ios::binary);
+    report = CompareLocalHeader(raw_, item);
+  }
   if (!report.warnings.empty()) {
     bar_.Clear();
     std::fflush(stdout);
@@ -292,6 +304,8 @@ void Vunzip::HookEvents() {
     bar_.SetArchivePercent(progress);
   };
   unzipper_.OnArchiveItemProgress = [this](void*, TAbArchiveItem* item, uint8_t progress, bool&) {
+    // Several reports per item: the name is made only for a bar that shows.
+    if (!bar_.Enabled()) return;
     bar_.SetItem(item ? SafeName(item->GetStoredName()) : std::string(), progress);
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
@@ -507,10 +521,14 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
-  std::ifstream raw(archive_path_, std::ios::binary);
+  TStream* own = SingleFileStream();
+  std::ifstream raw;
+  if (own == nullptr) raw.open(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
-    if (const auto damage = LocalExtraFieldDamage(raw, *item)) {
+    const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
+                                       : LocalExtraFieldDamage(raw, *item);
+    if (damage) {
       // unzip's words, on its line, and the item is not decompressed.
       bar_.Clear();
       std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());
