@@ -2,6 +2,7 @@
 // a failure, and the restored date, time and attributes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <ctime>
 #include <filesystem>
@@ -188,6 +189,16 @@ TEST_F(UnzipItemToFileTest, ExtractedFilesTakeTheModeOfANewFileNotTheTemporaryOn
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   ASSERT_EQ(::stat(Host("out/setup.exe").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST_F(UnzipItemToFileTest, PythonsTypelessUnixModeGivesItsBitsAndNoDosAttributes) {
+  // zipfile.writestr stores 0600 without file type bits and DOS bits 0.
+  auto z = Open({{.name = "p.txt", .data = Bytes("p"), .external_attributes = 0600u << 16}});
+  UnzipItemToFile(z->archive, z->Item(0), "p.txt");
+  struct stat st {};
+  ASSERT_EQ(::stat(Host("out/p.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(::getxattr(Host("out/p.txt").c_str(), "user.DOSATTRIB", nullptr, 0), -1);
 }
 
 }  // namespace
