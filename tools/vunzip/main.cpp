@@ -125,8 +125,10 @@ class Vunzip {
   bool overwrite_declined_ = false;
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
-  // The archive's file, for the local headers the engine does not compare.
-  std::ifstream raw_;
+  // The archive's file, for the local headers the engine does not compare
+  // in a spanned archive; made only then (an iostream sets up the locale
+  // machinery, a cost every run would pay).
+  std::optional<std::ifstream> raw_;
   // A local header disagreed with the central directory in a way unzip
   // calls a warning-error.
   bool header_warnings_ = false;
@@ -152,8 +154,8 @@ bool Vunzip::ReportLocalHeader(const TAbZipItem& item) {
   if (TStream* own = SingleFileStream()) {
     report = CompareLocalHeader(*own, item);
   } else {
-    if (!raw_.is_open()) raw_.open(archive_path_, std::ios::binary);
-    report = CompareLocalHeader(raw_, item);
+    if (!raw_) raw_.emplace(archive_path_, std::ios::binary);
+    report = CompareLocalHeader(*raw_, item);
   }
   if (!report.warnings.empty()) {
     bar_.Clear();
@@ -522,12 +524,11 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
   TStream* own = SingleFileStream();
-  std::ifstream raw;
-  if (own == nullptr) raw.open(archive_path_, std::ios::binary);
+  if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
     const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
-                                       : LocalExtraFieldDamage(raw, *item);
+                                       : LocalExtraFieldDamage(*raw_, *item);
     if (damage) {
       // unzip's words, on its line, and the item is not decompressed.
       bar_.Clear();
