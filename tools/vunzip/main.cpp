@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -113,7 +112,8 @@ class Vunzip {
   std::vector<TAbZipItem*> selected_;
   // Masks that matched no item, for unzip's "caution" lines.
   std::vector<std::string> unmatched_;
-  std::set<const TAbArchiveItem*> selected_set_;
+  // selected_ sorted by address, for the confirmation handler's lookups.
+  std::vector<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;
   // Counts every failed item, so that a later failure with the same exit
   // code as an earlier one is still seen as a failure.
@@ -287,8 +287,9 @@ void Vunzip::SelectItems() {
                     });
     if (excluded) continue;
     selected_.push_back(item);
-    selected_set_.insert(item);
   }
+  selected_set_.assign(selected_.begin(), selected_.end());
+  std::sort(selected_set_.begin(), selected_set_.end());
   for (size_t m = 0; m < options_.include.size(); ++m) {
     if (include_used[m]) continue;
     unmatched_.push_back(options_.include[m]);
@@ -470,7 +471,7 @@ int Vunzip::Extract() {
   }
   unzipper_.OnConfirmProcessItem = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           bool& confirm) {
-    confirm = selected_set_.count(item) != 0 &&
+    confirm = std::binary_search(selected_set_.begin(), selected_set_.end(), item) &&
               WantedByFreshen(*static_cast<const TAbZipItem*>(item));
   };
   unzipper_.OnConfirmOverwrite = [this](std::string& target, bool& confirm) {
