@@ -154,10 +154,11 @@ namespace {
 LocalHeaderReport CompareHeaders(const LocalHeader& header, const TAbZipItem& item) {
   LocalHeaderReport report;
   const std::string& central_name = item.DirectoryHeader().FileName;
-  const std::string shown = SafeName(item.GetStoredName());
+  // Made only for a warning: most headers agree.
+  auto shown = [&item] { return SafeName(item.GetStoredName()); };
   if (header.name != central_name) {
     // unzip's words; the central name is the one every listing shows.
-    report.warnings.push_back(shown + ":  mismatching \"local\" filename (" +
+    report.warnings.push_back(shown() + ":  mismatching \"local\" filename (" +
                               SafeName(header.name) +
                               "),\n         continuing with \"central\" filename version");
   }
@@ -174,7 +175,7 @@ LocalHeaderReport CompareHeaders(const LocalHeader& header, const TAbZipItem& it
   const uint32_t unpacked = Little32(header.fixed + kUnpackedSizeAt);
   if (Little16(header.fixed + kMethodAt) == kMethodStored && packed != unpacked &&
       packed != kZip64Size && unpacked != kZip64Size) {
-    report.warnings.push_back(shown + ":  ucsize " + std::to_string(unpacked) + " <> csize " +
+    report.warnings.push_back(shown() + ":  ucsize " + std::to_string(unpacked) + " <> csize " +
                               std::to_string(packed) +
                               " for STORED entry\n         continuing with \"compressed\" "
                               "size value");
