@@ -14,6 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the program needs, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcrypto is loaded only for WinZip AES items, so dpkg-shlibdeps does not
+# see it; without it every other item still extracts.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libssl3)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "vunzip reads ZIP archives (also self-extracting and spanned ones) with the\nengine of the Velmora installer, taking unzip's options and printing its\nlistings; vzipinfo lists as zipinfo does.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -55,6 +55,13 @@ bool RunsByName(const std::string& host_path) {
   return EndsWithCaseBlind(host_path, ".EXE") || EndsWithCaseBlind(host_path, ".COM");
 }
 
+// A file's Unix mode in the high half of an attribute value, as archives
+// made on Unix carry it: a regular file's, or permission bits alone, as
+// Python's zipfile writes them (0600 for writestr). unzip applies both.
+bool IsUnixFileMode(mode_t unix_mode) {
+  return S_ISREG(unix_mode) || ((unix_mode & S_IFMT) == 0 && (unix_mode & kPermissionBits) != 0);
+}
+
 // The attributes a file has when no DOSATTRIB says otherwise: Windows marks
 // every new or written file for archiving, as Wine reports it too.
 DWORD DefaultKeptBits(const struct stat& st) {
@@ -118,7 +125,7 @@ bool SetFileAttributesA(const char* path, DWORD attributes) {
   // setuid, setgid and sticky never come from an archive, nor stay.
   mode_t mode = old_mode & kPermissionBits;
   auto unix_mode = static_cast<mode_t>(attributes >> 16);
-  bool has_unix_mode = S_ISREG(unix_mode) && S_ISREG(st.st_mode);
+  bool has_unix_mode = IsUnixFileMode(unix_mode) && S_ISREG(st.st_mode);
   if (has_unix_mode) mode = unix_mode & kPermissionBits;
   if (S_ISDIR(st.st_mode)) {
     // Windows ignores read-only on a folder (it means "customised" there),
@@ -159,7 +166,7 @@ bool SetNewFileAttributes(int fd, const std::string& name, uint32_t attributes) 
   // just made (so it carries no DOSATTRIB yet) and through its handle.
   mode_t mode = st.st_mode & kPermissionBits;
   auto unix_mode = static_cast<mode_t>(attributes >> 16);
-  bool has_unix_mode = S_ISREG(unix_mode);
+  bool has_unix_mode = IsUnixFileMode(unix_mode);
   if (has_unix_mode) mode = unix_mode & kPermissionBits;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     mode &= ~kWriteBits;

@@ -122,6 +122,13 @@ std::string FoldCase(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
+    // ASCII, nearly every name: upper-cased without decoding.
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      out += static_cast<char>(byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte);
+      ++i;
+      continue;
+    }
     char32_t c = 0;
     size_t length = DecodeUtf8(text, i, &c);
     if (length == 0) {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
+#include <cstdio>
 #include <string>
 
 #include "platform/host_files.h"
@@ -19,10 +19,15 @@ namespace velmora {
 
 namespace {
 
+// Read with stdio: every archive opened asks for its drive's type, and an
+// iostream would set up the locale machinery for one number.
 bool FlagIsSet(const std::string& file) {
-  std::ifstream in(file);
+  std::FILE* in = std::fopen(file.c_str(), "re");
+  if (in == nullptr) return false;
   int value = 0;
-  return in >> value && value == 1;
+  const bool read = std::fscanf(in, "%d", &value) == 1;
+  std::fclose(in);
+  return read && value == 1;
 }
 
 }  // namespace

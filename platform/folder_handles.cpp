@@ -313,8 +313,9 @@ std::string TargetFolder::EntryName(const std::string& host_folder, const std::s
 
 bool TargetFolder::NoteWritten(int folder_fd, const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string key = std::to_string(folder_fd) + '/' + (exact_names_ ? name : host::FoldCase(name));
-  return !written_.insert(std::move(key)).second;
+  const std::string key =
+      std::to_string(folder_fd) + '/' + (exact_names_ ? name : host::FoldCase(name));
+  return !written_.insert(std::hash<std::string>{}(key)).second;
 }
 
 namespace {

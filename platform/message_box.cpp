@@ -4,7 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <iostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,26 +17,37 @@ MessageBoxHandler& CurrentHandler() {
   return handler;
 }
 
+// One line of standard input without its end; false at the end of input.
+// stdio rather than iostreams: a command line tool that links this file
+// does not pay for the iostream and locale set-up at every start.
+bool ReadLine(std::string& line) {
+  line.clear();
+  int c = 0;
+  while ((c = std::getchar()) != EOF && c != '\n') line += static_cast<char>(c);
+  return c != EOF || !line.empty();
+}
+
 int ConsoleMessageBox(const std::string& text, const std::string& caption, UINT type) {
   std::vector<MessageBoxChoice> choices = MessageBoxChoices(type);
-  std::cerr << "\n== " << caption << " ==\n" << MessageLines(text) << "\n";
+  std::fprintf(stderr, "\n== %s ==\n%s\n", caption.c_str(), MessageLines(text).c_str());
   // Without a terminal nobody can answer: the default button is the answer,
   // the same as the end of input.
   if (!isatty(STDIN_FILENO) || choices.size() == 1) {
     if (choices.size() == 1 && isatty(STDIN_FILENO)) {
-      std::cerr << "Press Enter " << std::flush;
+      std::fputs("Press Enter ", stderr);
+      std::fflush(stderr);
       std::string line;
-      std::getline(std::cin, line);
+      (void)ReadLine(line);
     }
     // With more than one button and nobody to ask, Cancel (or the last
     // button) is the safe answer.
     return choices.size() == 1 ? choices[0].answer : choices.back().answer;
   }
   for (;;) {
-    for (const MessageBoxChoice& c : choices) std::cerr << c.label << " ";
-    std::cerr << std::flush;
+    for (const MessageBoxChoice& c : choices) std::fprintf(stderr, "%s ", c.label);
+    std::fflush(stderr);
     std::string line;
-    if (!std::getline(std::cin, line)) return choices.back().answer;
+    if (!ReadLine(line)) return choices.back().answer;
     if (line.empty()) return choices[0].answer;
     char key = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
     for (const MessageBoxChoice& c : choices)

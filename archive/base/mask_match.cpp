@@ -54,6 +54,12 @@ bool MatchPattern(const std::string& Text, int TextPos, const std::string& Patte
 }
 
 bool MatchFileSpec(const std::string& Name, const std::string& Spec) {
+  if (Spec == "*" || Spec == "*.*") {
+    // Any name part but an empty one, whatever the case: the mask of a
+    // whole-archive extraction, asked once per item.
+    const size_t cut = Name.find_last_of("\\:");
+    return cut == std::string::npos ? !Name.empty() : cut + 1 < Name.size();
+  }
   std::string name_folder, name_part, spec_folder, spec_part;
   SplitAtLastSeparator(AnsiUpperCase(Name), name_folder, name_part);
   SplitAtLastSeparator(AnsiUpperCase(Spec), spec_folder, spec_part);

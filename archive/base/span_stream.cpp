@@ -130,21 +130,40 @@ void TAbSpanStream::SwitchImage() {
   if (cancelled_) throw EAbUserAbort();
 }
 
+bool TAbSpanStream::ReadyToRead() {
+  if (StayInImage || writing_ || position_ < size_) return true;
+  size_ = file_->Size();  // it may have grown since it was opened
+  if (position_ < size_) return true;
+  if (!OnRequestImage) return false;
+  ++image_number_;
+  SwitchImage();
+  ImageSwitched = true;
+  if (!CheckMedia(image_name_)) throw EAbFileNotFound();
+  OpenImage();
+  return true;
+}
+
 int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
   if (!file_ || count <= 0) return 0;
-  if (!StayInImage && !writing_ && position_ >= size_) {
-    size_ = file_->Size();  // it may have grown since it was opened
-    if (position_ >= size_) {
-      if (!OnRequestImage) return 0;
-      ++image_number_;
-      SwitchImage();
-      ImageSwitched = true;
-      if (!CheckMedia(image_name_)) throw EAbFileNotFound();
-      OpenImage();
-    }
-  }
+  if (!ReadyToRead()) return 0;
   if (writing_) return file_->Read(buffer, count);
   const int32_t n = ReadThroughBuffer(buffer, count);
+  position_ += n;
+  return n;
+}
+
+int32_t TAbSpanStream::ReadInPlace(const uint8_t*& data, int32_t count) {
+  if (!file_ || count <= 0 || writing_) return 0;
+  if (!ReadyToRead()) return 0;
+  if (position_ < buffer_start_ || position_ >= buffer_start_ + buffer_length_) {
+    if (buffer_.empty()) buffer_.resize(kReadBufferSize);
+    buffer_start_ = position_;
+    buffer_length_ = ReadAt(file_->Handle(), buffer_.data(), kReadBufferSize, position_);
+    if (buffer_length_ == 0) return 0;
+  }
+  const auto offset = static_cast<int32_t>(position_ - buffer_start_);
+  const int32_t n = std::min(count, buffer_length_ - offset);
+  data = buffer_.data() + offset;
   position_ += n;
   return n;
 }

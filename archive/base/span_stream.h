@@ -43,6 +43,11 @@ class TAbSpanStream : public TStream {
   // OnRequestImage handler). An abort raises EAbUserAbort, a missing image
   // EAbFileNotFound; the stream then has no file and reads 0 bytes.
   int32_t Read(void* buffer, int32_t count) override;
+  // Read without the copy: points data at up to count bytes inside the
+  // stream's own buffer (valid until the next call on the stream) and
+  // moves on past them; same image rules and results as Read. A writing
+  // stream has no such buffer and returns 0.
+  int32_t ReadInPlace(const uint8_t*& data, int32_t count);
   // Writing mode only; a reading stream writes nothing and returns 0. An
   // image never grows beyond the threshold (when there is one): the write is
   // cut short there.
@@ -79,6 +84,10 @@ class TAbSpanStream : public TStream {
  private:
   void OpenImage();
   void SwitchImage();
+  // Before a read: at the end of the image, asks again for its size and
+  // moves on to the next image when there is one to ask for. False when
+  // the read is to return 0.
+  bool ReadyToRead();
   int64_t SeekToOtherImage(int64_t target, int64_t old_size);
 
   bool writing_ = false;

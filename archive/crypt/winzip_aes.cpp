@@ -1,13 +1,11 @@
 #include "archive/crypt/winzip_aes.h"
 
 #include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/params.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "archive/crypt/crypto_library.h"
 #include "rtl/format.h"
 
 namespace velmora {
@@ -27,13 +25,14 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 }  // namespace
 
 struct TAbWinZipAesStream::Crypto {
-  EVP_CIPHER_CTX* cipher = EVP_CIPHER_CTX_new();
-  EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+  const TAbCryptoLibrary& lib = CryptoLibrary();
+  EVP_CIPHER_CTX* cipher = lib.CIPHER_CTX_new();
+  EVP_MAC* mac = lib.MAC_fetch(nullptr, "HMAC", nullptr);
   EVP_MAC_CTX* mac_ctx = nullptr;
   ~Crypto() {
-    EVP_MAC_CTX_free(mac_ctx);
-    EVP_MAC_free(mac);
-    EVP_CIPHER_CTX_free(cipher);
+    lib.MAC_CTX_free(mac_ctx);
+    lib.MAC_free(mac);
+    lib.CIPHER_CTX_free(cipher);
   }
 };
 
@@ -114,34 +113,35 @@ bool TAbWinZipAesStream::Open(const std::string& password) {
     header_read_ = true;
   }
   // Encryption key, authentication key and verifier, in this order.
+  const TAbCryptoLibrary& lib = CryptoLibrary();
   std::vector<uint8_t> keys(2 * key_size_ + kWinZipAesVerifierSize);
-  if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt_.data(),
+  if (lib.PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt_.data(),
                              static_cast<int>(salt_.size()), kPbkdf2Rounds,
                              static_cast<int>(keys.size()), keys.data()) != 1) {
     throw EAbWinZipAesError("the WinZip AES keys could not be derived");
   }
   const bool verified =
-      CRYPTO_memcmp(keys.data() + 2 * key_size_, verifier_, kWinZipAesVerifierSize) == 0;
+      lib.memcmp(keys.data() + 2 * key_size_, verifier_, kWinZipAesVerifierSize) == 0;
   if (verified) {
     auto crypto = std::make_unique<Crypto>();
-    const EVP_CIPHER* cipher = key_size_ == 16   ? EVP_aes_128_ecb()
-                               : key_size_ == 24 ? EVP_aes_192_ecb()
-                                                 : EVP_aes_256_ecb();
+    const EVP_CIPHER* cipher = key_size_ == 16   ? lib.aes_128_ecb()
+                               : key_size_ == 24 ? lib.aes_192_ecb()
+                                                 : lib.aes_256_ecb();
     char digest[] = "SHA1";
-    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+    const OSSL_PARAM params[] = {lib.PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
                                  OSSL_PARAM_END};
     if (crypto->cipher == nullptr || crypto->mac == nullptr ||
-        EVP_EncryptInit_ex(crypto->cipher, cipher, nullptr, keys.data(), nullptr) != 1 ||
-        EVP_CIPHER_CTX_set_padding(crypto->cipher, 0) != 1 ||
-        (crypto->mac_ctx = EVP_MAC_CTX_new(crypto->mac)) == nullptr ||
-        EVP_MAC_init(crypto->mac_ctx, keys.data() + key_size_, key_size_, params) != 1) {
+        lib.EncryptInit_ex(crypto->cipher, cipher, nullptr, keys.data(), nullptr) != 1 ||
+        lib.CIPHER_CTX_set_padding(crypto->cipher, 0) != 1 ||
+        (crypto->mac_ctx = lib.MAC_CTX_new(crypto->mac)) == nullptr ||
+        lib.MAC_init(crypto->mac_ctx, keys.data() + key_size_, key_size_, params) != 1) {
       throw EAbWinZipAesError("the cryptography library could not set up AES");
     }
     crypto_ = std::move(crypto);
     position_ = 0;
     authenticated_ = 0;
   }
-  OPENSSL_cleanse(keys.data(), keys.size());
+  lib.cleanse(keys.data(), keys.size());
   return verified;
 }
 
@@ -165,7 +165,7 @@ void TAbWinZipAesStream::Decrypt(uint8_t* buffer, int64_t at, int32_t count) {
       }
     }
     int out_length = 0;
-    if (EVP_EncryptUpdate(crypto_->cipher, keystream, &out_length, counters,
+    if (crypto_->lib.EncryptUpdate(crypto_->cipher, keystream, &out_length, counters,
                           static_cast<int>(blocks * kAesBlockSize)) != 1) {
       throw EAbWinZipAesError("the cryptography library failed to decrypt");
     }
@@ -185,7 +185,7 @@ int32_t TAbWinZipAesStream::Read(void* buffer, int32_t count) {
   // The code covers the encrypted bytes, each once, however often read.
   if (position_ + n > authenticated_) {
     const int64_t from = std::max(authenticated_, position_);
-    if (EVP_MAC_update(crypto_->mac_ctx, bytes + (from - position_),
+    if (crypto_->lib.MAC_update(crypto_->mac_ctx, bytes + (from - position_),
                        static_cast<size_t>(position_ + n - from)) != 1) {
       throw EAbWinZipAesError("the cryptography library failed to authenticate");
     }
@@ -218,12 +218,12 @@ bool TAbWinZipAesStream::VerifyAuthentication() {
   ReadSource(stored, header + data_size_, static_cast<int32_t>(kWinZipAesCodeSize));
   uint8_t code[EVP_MAX_MD_SIZE];
   size_t code_size = 0;
-  if (EVP_MAC_final(crypto_->mac_ctx, code, &code_size, sizeof code) != 1 ||
+  if (crypto_->lib.MAC_final(crypto_->mac_ctx, code, &code_size, sizeof code) != 1 ||
       code_size < kWinZipAesCodeSize) {
     throw EAbWinZipAesError("the cryptography library failed to authenticate");
   }
   static_assert(kSha1Size >= kWinZipAesCodeSize);
-  return CRYPTO_memcmp(code, stored, kWinZipAesCodeSize) == 0;
+  return crypto_->lib.memcmp(code, stored, kWinZipAesCodeSize) == 0;
 }
 
 }  // namespace velmora

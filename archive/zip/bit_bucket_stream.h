@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "rtl/stream.h"
 
@@ -20,6 +20,9 @@ class TAbBitBucketStream : public TStream {
   // Appends at the end whatever the current position; more than the ring
   // holds raises EAbBBSWriteTooManyBytes.
   int32_t Write(const void* buffer, int32_t count) override;
+  // The same as writing count bytes in ring-size pieces, without copying
+  // the bytes that later pieces would overwrite at once.
+  void WriteKeepingRecent(const void* buffer, int64_t count);
   // Only the end or the last ring-size bytes before it can be reached.
   int64_t Seek(int64_t offset, uint16_t origin) override;
   // Exactly count bytes from the ring, or EAbBBSReadTooManyBytes.
@@ -29,7 +32,8 @@ class TAbBitBucketStream : public TStream {
   int32_t RingSize() const { return ring_size_; }
 
  private:
-  std::vector<uint8_t> ring_;
+  // Never cleared: Read and Seek reach only bytes that were written.
+  std::unique_ptr<uint8_t[]> ring_;
   int32_t ring_size_;
   // Positions are 64-bit: a test runs through items larger than 2 GiB.
   int64_t position_ = 0;

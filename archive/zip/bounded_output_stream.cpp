@@ -16,11 +16,7 @@ void TAbBoundedOutputStream::PassOn(const uint8_t* bytes, int32_t count) {
   // WriteBuffer, so that a short write raises the target's own error (a
   // file stream names a full disk), not the bare one of this stream.
   if (bucket_ == nullptr) return target_->WriteBuffer(bytes, count);
-  for (int32_t done = 0; done < count;) {
-    const int32_t step = std::min(count - done, bucket_->RingSize());
-    bucket_->WriteBuffer(bytes + done, step);
-    done += step;
-  }
+  bucket_->WriteKeepingRecent(bytes, count);
 }
 
 int32_t TAbBoundedOutputStream::Write(const void* buffer, int32_t count) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <vector>
 
 #include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
@@ -33,9 +32,11 @@ namespace {
 // Stored data is handed on in steps of this size: each step gets its CRC
 // update and, when the whole percentage changes, a progress report.
 constexpr int32_t kStoredStep = 1024;
-// ... and read and written in blocks of this many steps, so a large stored
-// item does not cost a system call per kilobyte.
-constexpr int32_t kStoredBlock = 64 * kStoredStep;
+// ... and read and written in blocks of up to this many steps, so a large
+// stored item does not cost a system call per kilobyte. An archive read
+// through a span stream hands its blocks over inside the stream's own
+// buffer (of the same size), with no copy in between.
+constexpr int32_t kStoredBlock = 256 * kStoredStep;
 
 // ZIP methods with a path of their own; the legacy expander takes the rest.
 constexpr uint8_t kMethodStored = 0;
@@ -176,10 +177,21 @@ uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Strea
       decrypt = OpenStoredDecryption(Archive, CheckValue);
       source = decrypt.get();
     }
-    std::vector<uint8_t> block(kStoredBlock);
+    auto* in_place = dynamic_cast<TAbSpanStream*>(source);
+    // Sized for the item, never cleared: a small item costs no more than
+    // its own bytes, and only bytes just read are ever looked at.
+    std::unique_ptr<uint8_t[]> own_block;
     while (!abort) {
       const auto wanted = static_cast<int32_t>(std::min<int64_t>(kStoredBlock, remaining));
-      const int32_t got = wanted > 0 ? source->Read(block.data(), wanted) : 0;
+      const uint8_t* data = nullptr;
+      int32_t got = 0;
+      if (wanted > 0 && in_place != nullptr) {
+        got = in_place->ReadInPlace(data, wanted);
+      } else if (wanted > 0) {
+        if (!own_block) own_block = std::make_unique_for_overwrite<uint8_t[]>(wanted);
+        got = source->Read(own_block.get(), wanted);
+        data = own_block.get();
+      }
       if (got <= 0) break;  // a source that ends early fails the CRC later
       int32_t passed = 0;
       while (passed < got && !abort) {
@@ -193,14 +205,14 @@ uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Strea
           last_percent = percent;
         }
       }
-      UpdateCrc32Buffer(crc, block.data(), passed);
+      UpdateCrc32Buffer(crc, data, passed);
       if (keeps_only_recent) {
         // A bit bucket takes no more than its ring at a time.
         for (int32_t at = 0; at < passed; at += kStoredStep) {
-          Stream->WriteBuffer(block.data() + at, std::min(kStoredStep, passed - at));
+          Stream->WriteBuffer(data + at, std::min(kStoredStep, passed - at));
         }
       } else {
-        Stream->WriteBuffer(block.data(), passed);
+        Stream->WriteBuffer(data, passed);
       }
     }
   } catch (const EAbUserAbort&) {

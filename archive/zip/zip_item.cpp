@@ -82,14 +82,14 @@ TAbZipItem::~TAbZipItem() = default;
 void TAbZipItem::ReadFromStream(TStream& stream) {
   header_->ReadFromStream(stream);
   ReadExtraFields();
-  stored_name_ = header_->FileNameText();
+  // The name lives in the header; GetStoredName converts it when asked, so
+  // no copy is kept in the base item (a many-files archive keeps enough).
   dos_time_ = header_->LastModFileTime;
   dos_date_ = header_->LastModFileDate;
-  std::string disk_name = GetStoredName();
-  for (char& c : disk_name) {
+  DiskName = GetStoredName();
+  for (char& c : DiskName) {
     if (c == '/') c = '\\';
   }
-  DiskName = disk_name;
   PendingAction = iaNone;
   Marked = false;
 }

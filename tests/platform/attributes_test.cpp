@@ -112,6 +112,13 @@ TEST_F(AttributesTest, UnixModeInTheHighBitsGivesThePermissionBits) {
   EXPECT_EQ(ModeOf(file_), 0444u);
 }
 
+TEST_F(AttributesTest, PermissionBitsWithoutAFileTypeAreAUnixModeToo) {
+  // Python's zipfile stores 0600 with no type bits: the file gets 0600,
+  // as unzip gives it.
+  ASSERT_TRUE(SetFileAttributesA("c:\\file.txt", 0600u << 16));
+  EXPECT_EQ(ModeOf(file_), 0600u);
+}
+
 TEST_F(AttributesTest, UnixModeNeverSetsSetuidSetgidOrSticky) {
   ASSERT_TRUE(SetFileAttributesA("c:\\file.txt", (0107777u << 16) | FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(ModeOf(file_), 0777u);

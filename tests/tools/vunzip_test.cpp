@@ -2,6 +2,7 @@
 // zipfile, listed, tested and extracted, with unzip's exit codes.
 #include <gtest/gtest.h>
 
+#include "tests/support/method_encoders.h"
 #include "tests/tools/vunzip_process.h"
 
 namespace velmora::tools_test {
@@ -195,6 +196,29 @@ TEST_F(VunzipTest, ReadsPythonZipfileAndRefusesWhatItCannot) {
     EXPECT_TRUE(Read(std::string("out-") + zip + "/dir/data.txt") == data) << zip;
     EXPECT_EQ(Run({"-t", zip}).exit_code, 0) << zip;
   }
+}
+
+TEST_F(VunzipTest, LoadsTheCryptographyLibraryOnlyForWinZipAesItems) {
+  // libcrypto costs every run that loads it about 1.4 MB of memory; the
+  // dynamic loader's own log says whether it was loaded.
+  const std::vector<uint8_t> plain = testing::NumberedLines(50);
+  const std::string text(plain.begin(), plain.end());
+  auto write_zip = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    Write(name, std::string(bytes.begin(), bytes.end()));
+  };
+  write_zip("plain.zip", testing::MethodItemZip("a.txt", plain, 0, plain));
+  write_zip("aes.zip", testing::MethodItemZip(
+                           "a.txt", plain, 99, testing::WinZipAesEncrypt(plain, "pw", 1),
+                           testing::WinZipAesExtraField(1, 1, 0), 1));
+  const std::string vunzip = Quote(Vunzip());
+  ProcessResult r = Shell("LD_DEBUG=libs " + vunzip + " -d out-plain plain.zip");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Read("out-plain/a.txt"), text);
+  EXPECT_EQ(r.err.find("libcrypto"), std::string::npos);
+  r = Shell("LD_DEBUG=libs " + vunzip + " -P pw -d out-aes aes.zip");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Read("out-aes/a.txt"), text);
+  EXPECT_NE(r.err.find("libcrypto"), std::string::npos);
 }
 
 TEST_F(VunzipTest, UnsafeNamesAreRefusedAndNothingLandsOutside) {

@@ -1,6 +1,12 @@
 #include "tools/vunzip/damage.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <utility>
 
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/listing.h"
@@ -73,28 +79,58 @@ struct LocalHeader {
   std::string extra;
 };
 
-// Reads the local header at the item's offset. False when there is none.
+// Reads the next count bytes of the archive's first file into buffer;
+// false when they are not all there.
+using ReadNext = std::function<bool(char* buffer, size_t count)>;
+
+// Reads the local header at the item's offset, where read stands. False
+// when there is none.
+bool ReadAnyLocalHeader(const ReadNext& read, LocalHeader& header) {
+  if (!read(reinterpret_cast<char*>(header.fixed), sizeof header.fixed)) return false;
+  if (std::memcmp(header.fixed, kLocalSignature, sizeof kLocalSignature) != 0) return false;
+  header.name.assign(Little16(header.fixed + kNameLengthAt), '\0');
+  header.extra.assign(Little16(header.fixed + kExtraLengthAt), '\0');
+  return read(header.name.data(), header.name.size()) &&
+         read(header.extra.data(), header.extra.size());
+}
+
 bool ReadAnyLocalHeader(std::ifstream& archive, const TAbZipItem& item, LocalHeader& header) {
   if (!archive || item.StartDisk() != 0) return false;
   archive.clear();
   archive.seekg(static_cast<std::streamoff>(item.LocalHeaderOffset()));
-  if (!archive.read(reinterpret_cast<char*>(header.fixed), sizeof header.fixed)) return false;
-  if (std::string(reinterpret_cast<const char*>(header.fixed), 4) !=
-      std::string(kLocalSignature, 4)) {
-    return false;
-  }
-  header.name.assign(Little16(header.fixed + kNameLengthAt), '\0');
-  header.extra.assign(Little16(header.fixed + kExtraLengthAt), '\0');
-  return archive.read(header.name.data(), static_cast<std::streamsize>(header.name.size())) &&
-         archive.read(header.extra.data(), static_cast<std::streamsize>(header.extra.size()));
+  return ReadAnyLocalHeader(
+      [&archive](char* buffer, size_t count) {
+        return static_cast<bool>(archive.read(buffer, static_cast<std::streamsize>(count)));
+      },
+      header);
+}
+
+// The same through the archive's own stream, whose buffer holds the
+// header already when the items are read in order: no system call.
+bool ReadAnyLocalHeader(TStream& archive, const TAbZipItem& item, LocalHeader& header) {
+  if (item.StartDisk() != 0 || item.LocalHeaderOffset() > INT64_MAX) return false;
+  archive.Seek(static_cast<int64_t>(item.LocalHeaderOffset()), soFromBeginning);
+  return ReadAnyLocalHeader(
+      [&archive](char* buffer, size_t count) {
+        while (count > 0) {
+          const auto step = static_cast<int32_t>(std::min<size_t>(count, INT32_MAX));
+          const int32_t got = archive.Read(buffer, step);
+          if (got <= 0) return false;
+          buffer += got;
+          count -= static_cast<size_t>(got);
+        }
+        return true;
+      },
+      header);
 }
 
 // Reads the item's local header: its name and extra field. False when the
 // offset holds no local header, or another item's.
-bool ReadLocalHeader(std::ifstream& archive, const TAbZipItem& item, std::string& extra) {
+template <typename Source>
+bool ReadLocalHeader(Source& archive, const TAbZipItem& item, std::string& extra) {
   LocalHeader header;
   if (!ReadAnyLocalHeader(archive, item, header)) return false;
-  extra = header.extra;
+  extra = std::move(header.extra);
   // Another item's header (an offset that the engine shifts): not ours to judge.
   return header.name == item.DirectoryHeader().FileName;
 }
@@ -107,15 +143,22 @@ std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const T
   return ExtraFieldDamage(extra);
 }
 
-LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& item) {
+std::optional<std::string> LocalExtraFieldDamage(TStream& archive, const TAbZipItem& item) {
+  std::string extra;
+  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
+  return ExtraFieldDamage(extra);
+}
+
+namespace {
+
+LocalHeaderReport CompareHeaders(const LocalHeader& header, const TAbZipItem& item) {
   LocalHeaderReport report;
-  LocalHeader header;
-  if (!ReadAnyLocalHeader(archive, item, header)) return report;
   const std::string& central_name = item.DirectoryHeader().FileName;
-  const std::string shown = SafeName(item.GetStoredName());
+  // Made only for a warning: most headers agree.
+  auto shown = [&item] { return SafeName(item.GetStoredName()); };
   if (header.name != central_name) {
     // unzip's words; the central name is the one every listing shows.
-    report.warnings.push_back(shown + ":  mismatching \"local\" filename (" +
+    report.warnings.push_back(shown() + ":  mismatching \"local\" filename (" +
                               SafeName(header.name) +
                               "),\n         continuing with \"central\" filename version");
   }
@@ -132,7 +175,7 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
   const uint32_t unpacked = Little32(header.fixed + kUnpackedSizeAt);
   if (Little16(header.fixed + kMethodAt) == kMethodStored && packed != unpacked &&
       packed != kZip64Size && unpacked != kZip64Size) {
-    report.warnings.push_back(shown + ":  ucsize " + std::to_string(unpacked) + " <> csize " +
+    report.warnings.push_back(shown() + ":  ucsize " + std::to_string(unpacked) + " <> csize " +
                               std::to_string(packed) +
                               " for STORED entry\n         continuing with \"compressed\" "
                               "size value");
@@ -145,6 +188,20 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
                    ": the archive is damaged; check the data against a good copy";
   }
   return report;
+}
+
+}  // namespace
+
+LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& item) {
+  LocalHeader header;
+  if (!ReadAnyLocalHeader(archive, item, header)) return {};
+  return CompareHeaders(header, item);
+}
+
+LocalHeaderReport CompareLocalHeader(TStream& archive, const TAbZipItem& item) {
+  LocalHeader header;
+  if (!ReadAnyLocalHeader(archive, item, header)) return {};
+  return CompareHeaders(header, item);
 }
 
 std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item) {

@@ -11,6 +11,7 @@
 
 namespace velmora {
 class TAbZipItem;
+class TStream;
 }  // namespace velmora
 
 namespace velmora::vunzip {
@@ -19,6 +20,7 @@ namespace velmora::vunzip {
 // nothing. A local header that cannot be found where the central entry
 // says, or whose name differs, is left to the engine, which reports it.
 std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item);
+std::optional<std::string> LocalExtraFieldDamage(TStream& archive, const TAbZipItem& item);
 
 // What the item's local header says that the central directory does not,
 // as unzip finds it: a different name or, for a stored item, sizes that
@@ -31,6 +33,9 @@ struct LocalHeaderReport {
   std::optional<std::string> error;
 };
 LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& item);
+// The same read through the archive's own stream (a single-file archive),
+// which leaves the stream anywhere.
+LocalHeaderReport CompareLocalHeader(TStream& archive, const TAbZipItem& item);
 
 // The whole length of the item's local header (fixed part, name, extra
 // field), or nothing when it cannot be found where the entry says.

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -97,6 +96,13 @@ class Vunzip {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  // The archive's own stream, for reading local headers, when the archive
+  // is one file: its buffer holds the header already, so a header costs no
+  // system call. A spanned archive's stream may stand on another disk, so
+  // there the last file is read on its own.
+  TStream* SingleFileStream() const {
+    return archive_ != nullptr && !archive_->Spanned ? archive_->Stream() : nullptr;
+  }
 
   Options options_;
   // The archive's file as found (NAME.zip for NAME), shown on "Archive:".
@@ -107,7 +113,8 @@ class Vunzip {
   std::vector<TAbZipItem*> selected_;
   // Masks that matched no item, for unzip's "caution" lines.
   std::vector<std::string> unmatched_;
-  std::set<const TAbArchiveItem*> selected_set_;
+  // selected_ sorted by address, for the confirmation handler's lookups.
+  std::vector<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;
   // Counts every failed item, so that a later failure with the same exit
   // code as an earlier one is still seen as a failure.
@@ -119,8 +126,10 @@ class Vunzip {
   bool overwrite_declined_ = false;
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
-  // The archive's file, for the local headers the engine does not compare.
-  std::ifstream raw_;
+  // The archive's file, for the local headers the engine does not compare
+  // in a spanned archive; made only then (an iostream sets up the locale
+  // machinery, a cost every run would pay).
+  std::optional<std::ifstream> raw_;
   // A local header disagreed with the central directory in a way unzip
   // calls a warning-error.
   bool header_warnings_ = false;
@@ -147,8 +156,13 @@ void Vunzip::Fail(const std::string& name, const std::string& message, int code)
 // the item failed here.
 bool Vunzip::ReportLocalHeader(const TAbZipItem& item) {
   if (archive_->ExtraBytes != 0) return true;  // offsets moved: headers are not where said
-  if (!raw_.is_open()) raw_.open(archive_path_, std::ios::binary);
-  const LocalHeaderReport report = CompareLocalHeader(raw_, item);
+  LocalHeaderReport report;
+  if (TStream* own = SingleFileStream()) {
+    report = CompareLocalHeader(*own, item);
+  } else {
+    if (!raw_) raw_.emplace(archive_path_, std::ios::binary);
+    report = CompareLocalHeader(*raw_, item);
+  }
   if (!report.warnings.empty()) {
     bar_.Clear();
     std::fflush(stdout);
@@ -279,8 +293,9 @@ void Vunzip::SelectItems() {
                     });
     if (excluded) continue;
     selected_.push_back(item);
-    selected_set_.insert(item);
   }
+  selected_set_.assign(selected_.begin(), selected_.end());
+  std::sort(selected_set_.begin(), selected_set_.end());
   for (size_t m = 0; m < options_.include.size(); ++m) {
     if (include_used[m]) continue;
     unmatched_.push_back(options_.include[m]);
@@ -298,6 +313,8 @@ void Vunzip::HookEvents() {
     bar_.SetArchivePercent(progress);
   };
   unzipper_.OnArchiveItemProgress = [this](void*, TAbArchiveItem* item, uint8_t progress, bool&) {
+    // Several reports per item: the name is made only for a bar that shows.
+    if (!bar_.Enabled()) return;
     bar_.SetItem(item ? SafeName(item->GetStoredName()) : std::string(), progress);
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
@@ -480,7 +497,7 @@ int Vunzip::Extract() {
   }
   unzipper_.OnConfirmProcessItem = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           bool& confirm) {
-    confirm = selected_set_.count(item) != 0 &&
+    confirm = std::binary_search(selected_set_.begin(), selected_set_.end(), item) &&
               WantedByFreshen(*static_cast<const TAbZipItem*>(item));
   };
   unzipper_.OnConfirmOverwrite = [this](std::string& target, bool& confirm) {
@@ -547,10 +564,13 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
-  std::ifstream raw(archive_path_, std::ios::binary);
+  TStream* own = SingleFileStream();
+  if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
-    if (const auto damage = LocalExtraFieldDamage(raw, *item)) {
+    const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
+                                       : LocalExtraFieldDamage(*raw_, *item);
+    if (damage) {
       // unzip's words, on its line, and the item is not decompressed.
       bar_.Clear();
       std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());

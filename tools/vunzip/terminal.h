@@ -37,6 +37,7 @@ class ProgressBar {
 
   void SetArchivePercent(uint8_t percent);
   void SetItem(const std::string& name, uint8_t percent);
+  bool Enabled() const { return enabled_; }
   // Removes the bar, so a message line can be printed.
   void Clear();
 

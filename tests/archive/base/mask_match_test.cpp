@@ -92,6 +92,17 @@ TEST(MatchFileSpec, MaskWithoutFolderPassesAnyFolder) {
   EXPECT_TRUE(MatchFileSpec("dir\\sub\\a.txt", "*.TXT"));
 }
 
+TEST(MatchFileSpec, WholeArchiveMasksMatchEveryNameButAFolderEntry) {
+  for (const char* spec : {"*", "*.*"}) {
+    EXPECT_TRUE(MatchFileSpec("a", spec));
+    EXPECT_TRUE(MatchFileSpec("dir\\sub\\a.txt", spec));
+    EXPECT_TRUE(MatchFileSpec("c:name", spec));
+    EXPECT_FALSE(MatchFileSpec("dir\\", spec)) << "a folder entry's name part is empty";
+    EXPECT_FALSE(MatchFileSpec("c:", spec));
+    EXPECT_FALSE(MatchFileSpec("", spec));
+  }
+}
+
 TEST(MatchFileSpec, FolderOfTheMaskMustMatchTheNamesFolder) {
   EXPECT_FALSE(MatchFileSpec("a.txt", "SUB\\*.TXT"));
   EXPECT_TRUE(MatchFileSpec("sub\\a.txt", "SUB\\*.TXT"));

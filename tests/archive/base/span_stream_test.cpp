@@ -97,6 +97,29 @@ TEST_F(TAbSpanStreamTest, ReadsShortAtTheEndAndStopsWithoutAHandler) {
   EXPECT_FALSE(stream->ImageSwitched);
 }
 
+TEST_F(TAbSpanStreamTest, ReadInPlaceGivesTheBytesReadWouldAndMovesOnTheSame) {
+  auto stream = Open();
+  std::vector<Request> log;
+  stream->OnRequestImage = Answer(log, {Win("set.zip")});
+  stream->Seek(30, soFromBeginning);
+  const uint8_t* data = nullptr;
+  ASSERT_EQ(stream->ReadInPlace(data, 50), 50);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 50), first_.substr(30, 50));
+  EXPECT_EQ(stream->Position(), 80);
+  // Short at the end of the image, then on to the next one as Read does.
+  ASSERT_EQ(stream->ReadInPlace(data, 50), 20);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 20), first_.substr(80));
+  EXPECT_TRUE(log.empty());
+  ASSERT_EQ(stream->ReadInPlace(data, 5), 5);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 5), second_.substr(0, 5));
+  EXPECT_EQ(log.size(), 1u);
+  // Mixed with copying reads and a seek back: the buffer follows.
+  EXPECT_EQ(ReadAll(*stream, 5), second_.substr(5, 5));
+  stream->Seek(2, soFromBeginning);
+  ASSERT_EQ(stream->ReadInPlace(data, 3), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 3), second_.substr(2, 3));
+}
+
 TEST_F(TAbSpanStreamTest, AskedForTheNextImageOnlyByAReadAtTheEnd) {
   auto stream = Open();
   std::vector<Request> log;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -70,6 +71,27 @@ TEST(TAbBitBucketStream, RefusesWhatTheRingCannotHold) {
   } catch (const EAbBBSReadTooManyBytes& e) {
     EXPECT_EQ(e.Message(), "BBS: request to read too many bytes [11]");
   }
+}
+
+TEST(TAbBitBucketStream, LargeWriteKeepsWhatRingSizedPiecesWouldKeep) {
+  // 3 rings and a bit, from an unaligned tail: the skipped part must wrap
+  // the tail exactly as the pieces would have.
+  const std::vector<uint8_t> data = Counting(3 * 5120 + 777, 7);
+  TAbBitBucketStream pieces(4096), whole(4096);
+  pieces.Write(data.data(), 300);
+  whole.Write(data.data(), 300);
+  for (size_t at = 0; at < data.size(); at += 5120) {
+    pieces.Write(data.data() + at, static_cast<int32_t>(std::min<size_t>(5120, data.size() - at)));
+  }
+  whole.WriteKeepingRecent(data.data(), static_cast<int64_t>(data.size()));
+  EXPECT_EQ(whole.Size(), pieces.Size());
+  EXPECT_EQ(whole.Position(), pieces.Position());
+  std::vector<uint8_t> from_pieces(5120), from_whole(5120);
+  pieces.Seek(-5120, soFromEnd);
+  whole.Seek(-5120, soFromEnd);
+  pieces.Read(from_pieces.data(), 5120);
+  whole.Read(from_whole.data(), 5120);
+  EXPECT_EQ(from_whole, from_pieces);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // a failure, and the restored date, time and attributes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <ctime>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iterator>
 
 #include "archive/base/exceptions.h"
+#include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_extract.h"
 #include "tests/archive/zip/extract_fixture.h"
 #include "tests/archive/zip/zip_test_prefix.h"
@@ -188,6 +190,42 @@ TEST_F(UnzipItemToFileTest, ExtractedFilesTakeTheModeOfANewFileNotTheTemporaryOn
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   ASSERT_EQ(::stat(Host("out/setup.exe").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST_F(UnzipItemToFileTest, StoredItemsAcrossAndBeyondTheReadBufferComeOutWhole) {
+  // An archive file is read through a 256 KiB buffer that stored data is
+  // handed on from in place: the second item starts inside the first fill
+  // and runs past it, the third is larger than the buffer.
+  auto pattern = [](size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + seed) >> 3);
+    return bytes;
+  };
+  const std::vector<std::vector<uint8_t>> data = {pattern(200000, 1), pattern(100000, 2),
+                                                  pattern(700001, 3)};
+  const std::string zip = Put(
+      "big.zip", BuildZip({{.name = "a", .data = data[0]}, {.name = "b", .data = data[1]},
+                           {.name = "c", .data = data[2]}}).bytes);
+  TAbZipArchive archive(zip, fmOpenRead | fmShareDenyNone);
+  archive.Load();
+  archive.SetBaseDirectory(WindowsPath(Host("out")));
+  for (int i = 0; i < 3; ++i) {
+    const std::string name(1, static_cast<char>('a' + i));
+    UnzipItemToFile(archive, *archive.ZipItems(i), name);
+    EXPECT_TRUE(ReadText(Host("out/" + name)) == std::string(data[i].begin(), data[i].end()))
+        << name;
+    TestZipItem(archive, *archive.ZipItems(i));
+  }
+}
+
+TEST_F(UnzipItemToFileTest, PythonsTypelessUnixModeGivesItsBitsAndNoDosAttributes) {
+  // zipfile.writestr stores 0600 without file type bits and DOS bits 0.
+  auto z = Open({{.name = "p.txt", .data = Bytes("p"), .external_attributes = 0600u << 16}});
+  UnzipItemToFile(z->archive, z->Item(0), "p.txt");
+  struct stat st {};
+  ASSERT_EQ(::stat(Host("out/p.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(::getxattr(Host("out/p.txt").c_str(), "user.DOSATTRIB", nullptr, 0), -1);
 }
 
 }  // namespace
