@@ -107,6 +107,62 @@ TEST_F(UnzipCompat, ZipInfoFormatsMatch) {
   EXPECT_EQ(ours.out, theirs.out);
 }
 
+// zipinfo -v reckons where each local header should start from the central
+// one and what old Info-ZIP tools left only in local headers: extended
+// timestamps with access times, empty 16-bit owner fields, old Unix fields,
+// and the external attributes' bit 15 that marks a local-only field. Also
+// the names and details of the extra fields it knows, a ZIP64 end record,
+// a CRLF comment, and archives from 7-Zip.
+constexpr const char* kMakeVerboseArchives = R"PY(
+import struct, zipfile, zlib
+def block(field_id, data):
+    return struct.pack("<HH", field_id, len(data)) + data
+with zipfile.ZipFile("fields.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.comment = b"first line\r\nsecond line\r\n"
+    entries = (
+        ("ut-access.txt", 0o100644 << 16, block(0x5455, b"\x03" + bytes(8)) + block(0x7855, b"")),
+        ("old-ux.txt", 0o100600 << 16, block(0x5855, bytes(8))),
+        ("implied.txt", (0o100644 << 16) | 0x8000, b""),
+        ("implied-owner.txt", (0o100644 << 16) | 0xC000, b""),
+        ("named.txt", 0x21, block(0x7075, b"\x01" + struct.pack("<I", zlib.crc32(b"named.txt")) + b"n" * 30)
+                            + block(0x4c41, struct.pack("<I", 77)) + block(0x0009, struct.pack("<I", 5))
+                            + block(0x4453, struct.pack("<I", 9)) + block(0xcafe, bytes(25))),
+        ("attrs.txt", 0xA7, block(0x000d, bytes(12))))
+    for name, attributes, extra in entries:
+        info = zipfile.ZipInfo(name, (2020, 5, 6, 7, 8, 10))
+        info.create_system = 3 if attributes >> 16 else 0
+        info.external_attr = attributes
+        info.extra = extra
+        z.writestr(info, name.encode() * 20)
+    fat = zipfile.ZipInfo("fat-maybe.txt", (2020, 5, 6, 7, 8, 10))
+    fat.create_system = 0
+    fat.external_attr = 0x8020
+    z.writestr(fat, b"x")
+with zipfile.ZipFile("zero-date.zip", "w") as z:
+    z.writestr(zipfile.ZipInfo("zero", (1980, 1, 1, 0, 0, 0)), b"z")
+data = bytearray(open("zero-date.zip", "rb").read())
+for signature, date_at in ((b"PK\x03\x04", 12), (b"PK\x01\x02", 14)):
+    at = data.find(signature)
+    data[at + date_at:at + date_at + 2] = b"\x00\x00"
+open("zero-date.zip", "wb").write(data)
+with zipfile.ZipFile("forced64.zip", "w") as z:
+    with z.open("big.bin", "w", force_zip64=True) as f:
+        f.write(b"small")
+)PY";
+
+TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
+  Write("verbose.py", kMakeVerboseArchives);
+  ASSERT_TRUE(Make("python3 verbose.py"));
+  std::vector<std::string> archives = {"a.zip", "c.zip", "enc.zip", "py.zip", "fields.zip",
+                                       "zero-date.zip", "forced64.zip"};
+  if (Make("command -v 7zz || command -v 7z")) {
+    ASSERT_TRUE(Make("cd src && { 7zz a -tzip ../seven.zip . || 7z a -tzip ../seven.zip .; }"));
+    archives.push_back("seven.zip");
+  }
+  for (const std::string& zip : archives) ExpectSameAs("unzip -Z", "-v " + zip);
+  ExpectSameAs("unzip -Z", "-v fields.zip 'n*' attrs.txt");
+}
+
 TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   for (const char* masks : {"'[ab]*'", "'[!b]*'", "'[^ab]*'", "'?.txt'", "'d/*'", "'*'",
                             "'B*'", "'x*'", "'[a-c].txt' -x 'b*'", "'*' -x 'd/*' e"}) {

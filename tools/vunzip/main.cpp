@@ -26,6 +26,7 @@
 #include "archive/unzipper/unzipper.h"
 #include "archive/zip/bit_bucket_stream.h"
 #include "archive/zip/zip_archive.h"
+#include "archive/zip/zip_directory.h"
 #include "archive/zip/zip_extract.h"
 #include "platform/folder_handles.h"
 #include "platform/paths.h"
@@ -86,6 +87,7 @@ class Vunzip {
   int Test();
   int Pipe();
   int ZipInfo();
+  void LocateEndRecords(ZipInfoArchive& shown);
   bool WantedByFreshen(const TAbZipItem& item) const;
   void AnswerOverwrite(std::string& target, bool& confirm);
   void StampArchive();
@@ -592,6 +594,35 @@ int Vunzip::Pipe() {
   return exit_code_;
 }
 
+// The directory's size and offset from the end record, or from the ZIP64
+// end record a locator points to, and where that record is: what zipinfo
+// -v shows of the archive's tail.
+void Vunzip::LocateEndRecords(ZipInfoArchive& shown) {
+  const auto& end = archive_->EndRecord();
+  shown.directory_size = end.DirectorySize;
+  shown.directory_offset = end.DirectoryOffset;
+  shown.disk_number = end.DiskNumber;
+  shown.start_disk = end.StartDiskNumber;
+  shown.entries_on_disk = end.EntriesOnDisk;
+  shown.shift = archive_->ExtraBytes;
+  TStream& stream = *archive_->Stream();
+  try {
+    const int64_t end_position = FindEndOfDirectory(stream);
+    if (end_position < 0) return;
+    shown.end_record_offset = static_cast<uint64_t>(end_position);
+    if (const auto zip64 = FindZip64End(stream, end_position)) {
+      shown.directory_size = zip64->Record.DirectorySize;
+      shown.directory_offset = zip64->Record.DirectoryOffset;
+      shown.disk_number = zip64->Record.DiskNumber;
+      shown.start_disk = zip64->Record.StartDiskNumber;
+      shown.entries_on_disk = zip64->Record.EntriesOnDisk;
+      shown.end_record_offset = static_cast<uint64_t>(zip64->Position);
+    }
+  } catch (const std::exception&) {
+    // A locator that points at no record: the archive was read without it.
+  }
+}
+
 int Vunzip::ZipInfo() {
   ZipInfoArchive shown;
   shown.name = archive_path_;
@@ -600,8 +631,12 @@ int Vunzip::ZipInfo() {
   shown.entry_count = archive_->ItemCount();
   shown.comment = Comment();
   if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
-    const auto& end = archive_->EndRecord();
-    PrintZipInfoVerbose(stdout, shown, selected_, end.DirectorySize, end.DirectoryOffset);
+    LocateEndRecords(shown);
+    std::vector<int> numbers;
+    for (int i = 0; i < archive_->ItemCount(); ++i) {
+      if (selected_set_.count(archive_->ZipItems(i)) != 0) numbers.push_back(i + 1);
+    }
+    PrintZipInfoVerbose(stdout, shown, selected_, numbers);
   } else {
     PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
   }
