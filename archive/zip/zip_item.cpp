@@ -46,7 +46,9 @@ void ReadUnixOwner(const TAbExtraBlock& block, TAbUnixExtra& out) {
 }
 
 // The older "UX": access and modification time (32-bit, unsigned), then in
-// local headers only a 16-bit uid and gid.
+// local headers only a 16-bit uid and gid. PKWARE's Unix field starts with
+// the same four values, and unzip takes its times where nothing else
+// gives them.
 void ReadOldUnix(const TAbExtraBlock& block, TAbUnixExtra& out) {
   AbByteReader in(block.Data, block.Size);
   if (in.Remaining() < 8) return;
@@ -155,6 +157,7 @@ void TAbZipItem::ReadExtraFields() {
   if (auto block = FindExtraBlock(extra, kAbExtraTimestamp)) ReadTimestamp(*block, unix_extra_);
   if (auto block = FindExtraBlock(extra, kAbExtraUnixOwner)) ReadUnixOwner(*block, unix_extra_);
   if (auto block = FindExtraBlock(extra, kAbExtraUnixOld)) ReadOldUnix(*block, unix_extra_);
+  if (auto block = FindExtraBlock(extra, kAbExtraPkwareUnix)) ReadOldUnix(*block, unix_extra_);
 }
 
 }  // namespace velmora

@@ -64,7 +64,7 @@ class TAbZipItem : public TAbArchiveItem {
   // file (the archive's shift already added).
   uint64_t LocalHeaderOffset() const { return header_->RelativeOffset64; }
   // The times and owner from the extended timestamp (0x5455) and the Unix
-  // fields (0x7875, 0x5855) of the central header.
+  // fields (0x7875, 0x5855, PKWARE's 0x000d) of the central header.
   const TAbUnixExtra& UnixExtra() const { return unix_extra_; }
   std::string ExtraData() const { return header_->ExtraFieldText(); }
   uint8_t ImplodeDictionary() const { return header_->ImplodeDictionary(); }

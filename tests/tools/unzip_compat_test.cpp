@@ -163,6 +163,32 @@ TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
   ExpectSameAs("unzip -Z", "-v fields.zip 'n*' attrs.txt");
 }
 
+// Listed and restored times come from the fields unzip reads: the extended
+// timestamp unless its top bit is set (then the DOS time), else Info-ZIP's
+// or PKWARE's older Unix field.
+TEST_F(UnzipCompat, TimesComeFromTheFieldsUnzipReads) {
+  Write("times.py", R"PY(
+import struct, zipfile
+with zipfile.ZipFile("times.zip", "w") as z:
+    for name, extra in (("ut", struct.pack("<HHBI", 0x5455, 5, 1, 1234567890)),
+                        ("top-bit", struct.pack("<HHBI", 0x5455, 5, 1, 0x90000000)),
+                        ("before-1970", struct.pack("<HHBI", 0x5455, 5, 1, 0xFFFFFF00)),
+                        ("pkware", struct.pack("<HHIIHH", 0x000d, 12, 0, 1334567890, 0, 0)),
+                        ("old-ux", struct.pack("<HHII", 0x5855, 8, 0, 1434567890))):
+        info = zipfile.ZipInfo(name, (2021, 1, 2, 3, 4, 6))
+        info.extra = extra
+        z.writestr(info, name)
+)PY");
+  ASSERT_TRUE(Make("python3 times.py"));
+  for (const char* mode : {"-l", "-v", "-Z", "-Zl", "-ZT", "-Zv"}) {
+    ExpectSameAs("unzip", std::string(mode) + " times.zip");
+  }
+  const std::string times = " && find . -type f -printf '%TY-%Tm-%Td %TH:%TM:%TS %p\\n' | sort -k3";
+  const ProcessResult theirs = Shell("mkdir u && cd u && unzip -q ../times.zip" + times);
+  const ProcessResult ours = Shell("mkdir v && cd v && " + Quote(Vunzip()) + " -q ../times.zip" + times);
+  EXPECT_EQ(ours.out, theirs.out);
+}
+
 TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   for (const char* masks : {"'[ab]*'", "'[!b]*'", "'[^ab]*'", "'?.txt'", "'d/*'", "'*'",
                             "'B*'", "'x*'", "'[a-c].txt' -x 'b*'", "'*' -x 'd/*' e"}) {

@@ -45,7 +45,8 @@ uint64_t ListedPackedSize(const TAbZipItem& item);
 // extended timestamp (extra field 0x5455) where the item has one, else
 // from the DOS date and time, as unzip shows it.
 std::tm ItemTime(const TAbZipItem& item);
-// The seconds-since-1970 value of the extended timestamp, when present.
+// The item's Unix modification time (extended timestamp, or Info-ZIP's or
+// PKWARE's older Unix field), when present and usable as unzip uses it.
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds);
 
 // unzip's ratio: the part saved, in tenths of a percent, rounded half
