@@ -199,6 +199,51 @@ TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   ExpectSameAs("unzip", "-C -t a.zip '[b]*'");
 }
 
+// A quoted wildcard archive name processes every matching file in the
+// folder's order, with unzip's blank lines between them and its summary
+// and exit code; a file without a ZIP directory is named and counted.
+TEST_F(UnzipCompat, SeveralArchivesByWildcardAreEachProcessed) {
+  Write("notzip.zip", "this is not a zip file\n");
+  for (const char* mode : {"-l", "-v", "-t", "-qt", "-qqt", "-ql", "-Z", "-Z1", "-Zv", "-Z2"}) {
+    ExpectSameAs("unzip", std::string(mode) + " '[acf]*.zip'");
+    ExpectSameAs("unzip", std::string(mode) + " '[acn]*.zip'");
+  }
+  ExpectSameAs("unzip", "-l 'none*.zip'");
+  ExpectSameAs("unzip", "-l '[ac].zip' b.txt");
+  ExpectSameAs("unzip", "-l 'a.*'");
+  const ProcessResult r = Run({"-qq", "-o", "-d", "out", "[ac].zip"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("2 archives were successfully processed."), std::string::npos) << r.err;
+  EXPECT_EQ(Read("out/b.txt"), "hi\n");
+}
+
+// A file in which no end record is found: unzip's words and exit code 9,
+// on the streams unzip uses in each mode.
+TEST_F(UnzipCompat, FileWithoutZipDirectoryIsAnsweredAsUnzipDoes) {
+  Write("notzip.zip", "this is not a zip file\n");
+  Write("tiny", "nz");
+  for (const char* mode : {"-l", "-ql", "-t", "-qqt", "-Z", "-Z1", "-Zv", "-o -d out"}) {
+    for (const char* file : {"notzip.zip", "tiny"}) {
+      const std::string arguments = std::string(mode) + " " + file;
+      const ProcessResult theirs = Shell("unzip " + arguments);
+      const ProcessResult ours = Shell(Quote(Vunzip()) + " " + arguments);
+      EXPECT_EQ(ours.exit_code, 9) << arguments;
+      EXPECT_EQ(ours.exit_code, theirs.exit_code) << arguments;
+      // Alike but for the closing line, which names each program.
+      const auto without_closing_line = [](std::string text) {
+        const size_t at = text.find(":  cannot find zipfile directory in one of ");
+        if (at == std::string::npos) return text;
+        const size_t start = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+        const size_t end = text.find('\n', text.find('\n', at) + 1);
+        return text.erase(start, end - start + 1);
+      };
+      const std::string shown = without_closing_line(ours.out + ours.err);
+      const std::string expected = without_closing_line(theirs.out + theirs.err);
+      EXPECT_EQ(shown, expected) << arguments;
+    }
+  }
+}
+
 TEST_F(UnzipCompat, OptionParsingMatches) {
   // Clustered, negated and preset options. (After the archive name unzip
   // takes only -x and -d and reads the rest as names; vunzip takes them

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "archive/checksum/crc32.h"
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/listing.h"
 
@@ -147,10 +148,17 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
   return report;
 }
 
-std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item) {
-  std::string extra;
-  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
-  return kLocalHeaderSize + item.DirectoryHeader().FileName.size() + extra.size();
+int32_t CrcCountingBucket::Write(const void* buffer, int32_t count) {
+  const int32_t written = TAbBitBucketStream::Write(buffer, count);
+  UpdateCrc32Buffer(crc_, buffer, written);
+  return written;
+}
+
+std::string BadCrcLine(const std::string& name, uint32_t found, uint32_t expected, bool quiet) {
+  char line[64];
+  std::snprintf(line, sizeof line, "bad CRC %08x  (should be %08x)", found, expected);
+  const std::string shown = name.size() < 22 ? name + std::string(22 - name.size(), ' ') : name;
+  return quiet ? shown + "  " + line + "\n" : "    testing: " + shown + "   " + line + "\n";
 }
 
 }  // namespace velmora::vunzip

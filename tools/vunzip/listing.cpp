@@ -77,6 +77,14 @@ std::tm ItemTime(const TAbZipItem& item) {
   return t;
 }
 
+int64_t ItemSeconds(const TAbZipItem& item) {
+  int64_t seconds = 0;
+  if (ExtendedModTime(item, seconds)) return seconds;
+  std::tm t = ItemTime(item);
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&t));
+}
+
 int64_t SavedPermille(uint64_t unpacked, uint64_t packed) {
   if (unpacked == 0) return 0;
   const bool grew = packed > unpacked;

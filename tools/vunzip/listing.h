@@ -49,6 +49,10 @@ std::tm ItemTime(const TAbZipItem& item);
 // PKWARE's older Unix field), when present and usable as unzip uses it.
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds);
 
+// The item's modification time in seconds since 1970: its Unix time, else
+// its DOS time read as local time.
+int64_t ItemSeconds(const TAbZipItem& item);
+
 // unzip's ratio: the part saved, in tenths of a percent, rounded half
 // away from zero; negative when the data grew. Clamped to -999999, whatever
 // the sizes.

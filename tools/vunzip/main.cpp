@@ -31,6 +31,7 @@
 #include "platform/folder_handles.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
+#include "tools/vunzip/archives.h"
 #include "tools/vunzip/damage.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
@@ -72,14 +73,22 @@ int ExitCodeFor(const std::exception& e) {
 
 class Vunzip {
  public:
-  explicit Vunzip(Options options)
+  // several: one of several archives of a run, which leaves out the line
+  // that names the one archive given; separate: a blank line goes before
+  // this archive's listing, as unzip puts one between archives.
+  explicit Vunzip(Options options, bool several = false, bool separate = false)
       : options_(std::move(options)),
+        several_(several),
+        separate_(separate),
         bar_(options_.quiet < 2 &&
              (options_.mode == Mode::kExtract || options_.mode == Mode::kTest)) {}
 
   int Run();
+  // No ZIP directory was found in the file.
+  bool NoDirectory() const { return no_directory_; }
 
  private:
+  void ReportNoDirectory();
   bool OpenArchive();
   void SelectItems();
   void HookEvents();
@@ -100,6 +109,12 @@ class Vunzip {
   std::string ShownName(const TAbArchiveItem& item) const;
 
   Options options_;
+  const bool several_;
+  const bool separate_;
+  bool no_directory_ = false;
+  // unzip's warning about bytes in front of the archive, which test mode
+  // prints under its "Archive:" line.
+  std::string extra_bytes_warning_;
   // The archive's file as found (NAME.zip for NAME), shown on "Archive:".
   std::string archive_path_;
   ProgressBar bar_;
@@ -117,6 +132,8 @@ class Vunzip {
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
   bool in_driver_ = false;
+  // The sink of the item under test, whose CRC a failure report shows.
+  const CrcCountingBucket* test_sink_ = nullptr;
   bool overwrite_declined_ = false;
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
@@ -229,6 +246,14 @@ bool Vunzip::OpenArchive() {
       WindowsPath(std::filesystem::absolute(host, ec).lexically_normal().string());
   try {
     if (DetectArchiveKind(windows_name) == akUnknown) {
+      // Not a ZIP by its name or its start: a ZIP nonetheless when an end
+      // record is there (the engine reads it under any name), else the file
+      // holds no ZIP directory, which unzip answers in words of its own.
+      if (!HasEndRecordSignature(host)) {
+        ReportNoDirectory();
+        exit_code_ = kExitNotFound;
+        return false;
+      }
       unzipper_.ForceKind = true;
       unzipper_.SetArchiveKind(akZip);
     }
@@ -243,15 +268,23 @@ bool Vunzip::OpenArchive() {
     return false;
   }
   archive_ = unzipper_.ZipArchive();
-  if (archive_ != nullptr && archive_->ExtraBytes > 0) {
+  if (archive_ == nullptr) return false;
+  if (separate_ && (options_.mode == Mode::kZipInfo || options_.quiet == 0)) std::fputc('\n', stdout);
+  if (archive_->ExtraBytes > 0) {
     // As unzip says it, and with its exit code for a warning.
-    std::fprintf(stderr,
-                 "warning [%s]:  %lld extra bytes at beginning or within zipfile\n"
-                 "  (attempting to process anyway)\n",
-                 options_.archive.c_str(), static_cast<long long>(archive_->ExtraBytes));
+    extra_bytes_warning_ = "warning [" + SafeName(archive_path_) + "]:  " +
+                           std::to_string(archive_->ExtraBytes) +
+                           " extra bytes at beginning or within zipfile\n"
+                           "  (attempting to process anyway)\n";
+    if (options_.mode != Mode::kTest) std::fputs(extra_bytes_warning_.c_str(), stderr);
     exit_code_ = std::max(exit_code_, kExitWarning);
   }
-  return archive_ != nullptr;
+  return true;
+}
+
+void Vunzip::ReportNoDirectory() {
+  no_directory_ = true;
+  PrintNoDirectory(options_, SafeName(archive_path_), separate_, several_);
 }
 
 void Vunzip::SelectItems() {
@@ -298,9 +331,17 @@ void Vunzip::HookEvents() {
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           TAbErrorClass, int32_t code) {
-    if (in_driver_ && code == AbZipBadCRC && item != nullptr) {
+    if (!in_driver_ || code != AbZipBadCRC || item == nullptr) return;
+    if (test_sink_ == nullptr) {
       Fail(item->GetStoredName(), ArchiveMessage(AbZipBadCRC), kExitArchiveError);
+      return;
     }
+    // Test mode says it on the item's line, with both values, as unzip.
+    bar_.Clear();
+    std::fputs(BadCrcLine(SafeName(item->GetStoredName()), test_sink_->Crc(), item->GetCrc32(),
+                          options_.quiet > 0).c_str(), stdout);
+    exit_code_ = std::max(exit_code_, kExitArchiveError);
+    ++failures_;
   };
   if (!options_.password && TerminalAvailable()) {
     unzipper_.OnNeedPassword = [this](void*, std::string& password) {
@@ -360,13 +401,7 @@ bool Vunzip::WantedByFreshen(const TAbZipItem& item) const {
   if (lstat((dir + "/" + name).c_str(), &existing) != 0) {
     return options_.freshen == Freshen::kNewerOrMissing;
   }
-  int64_t item_seconds = 0;
-  if (!ExtendedModTime(item, item_seconds)) {
-    std::tm t = ItemTime(item);
-    t.tm_isdst = -1;
-    item_seconds = static_cast<int64_t>(std::mktime(&t));
-  }
-  return item_seconds > static_cast<int64_t>(existing.st_mtime);
+  return ItemSeconds(item) > static_cast<int64_t>(existing.st_mtime);
 }
 
 // unzip's question, asked on the terminal. Without one nobody can answer:
@@ -509,6 +544,7 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::fputs(extra_bytes_warning_.c_str(), stdout);
   std::ifstream raw(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = item->GetStoredName();
@@ -522,7 +558,8 @@ int Vunzip::Test() {
     }
     const int failures_before = failures_;
     (void)ReportLocalHeader(*item);
-    TAbBitBucketStream bucket;
+    CrcCountingBucket bucket;
+    test_sink_ = &bucket;
     archive_->ActiveItem = item;
     in_driver_ = true;
     try {
@@ -531,6 +568,7 @@ int Vunzip::Test() {
       Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
+    test_sink_ = nullptr;
     if (failures_ == failures_before && options_.quiet == 0) {
       bar_.Clear();
       std::printf("    testing: %-22s   OK\n", SafeName(item->GetStoredName()).c_str());
@@ -649,13 +687,7 @@ void Vunzip::StampArchive() {
   int64_t newest = 0;
   bool any = false;
   for (int i = 0; i < archive_->ItemCount(); ++i) {
-    const TAbZipItem& item = *archive_->ZipItems(i);
-    int64_t seconds = 0;
-    if (!ExtendedModTime(item, seconds)) {
-      std::tm t = ItemTime(item);
-      t.tm_isdst = -1;
-      seconds = static_cast<int64_t>(std::mktime(&t));
-    }
+    const int64_t seconds = ItemSeconds(*archive_->ZipItems(i));
     if (!any || seconds > newest) newest = seconds;
     any = true;
   }
@@ -709,19 +741,12 @@ int Vunzip::Run() {
   return Extract();
 }
 
-// -M: standard output through $PAGER (more when unset), when it is a
-// terminal; piped output is left alone, as a pager there helps nobody.
-std::FILE* StartPager() {
-  if (isatty(STDOUT_FILENO) != 1) return nullptr;
-  const char* pager = std::getenv("PAGER");
-  std::FILE* pipe = popen(pager && *pager ? pager : "more", "w");
-  if (pipe == nullptr) return nullptr;
-  std::fflush(stdout);
-  if (dup2(fileno(pipe), STDOUT_FILENO) < 0) {
-    pclose(pipe);
-    return nullptr;
-  }
-  return pipe;
+// One archive: whether its directory was found, and its exit code.
+int RunOne(Options options, bool several, bool separate, bool& no_directory) {
+  Vunzip run(std::move(options), several, separate);
+  const int code = run.Run();
+  no_directory = run.NoDirectory();
+  return code;
 }
 
 }  // namespace
@@ -777,8 +802,7 @@ int main(int argc, char** argv) {
   std::FILE* pager = parsed.options.pager ? StartPager() : nullptr;
   int code = kExitSevere;
   try {
-    Vunzip run(std::move(parsed.options));
-    code = run.Run();
+    code = RunArchives(std::move(parsed.options), RunOne);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
   }

@@ -207,25 +207,36 @@ std::string ZipInfoMethod(const TAbZipItem& item) {
   }
 }
 
+bool ZipInfoShowsHeader(const ZipInfoOptions& options, bool names_given) {
+  switch (options.format) {
+    case ZipInfoFormat::kNamesOnly: return false;
+    case ZipInfoFormat::kNames: return options.header.value_or(false);
+    case ZipInfoFormat::kVerbose: return true;
+    default: break;
+  }
+  if (options.explicit_format) return true;
+  if (options.header || options.totals) return options.header.value_or(false);
+  return !names_given;
+}
+
 void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
                   const std::vector<TAbZipItem*>& items, const ZipInfoOptions& options,
                   bool names_given) {
   const ZipInfoFormat format = options.format;
-  bool header = false, totals = false, listing = true, comment = options.comment;
+  const bool header = ZipInfoShowsHeader(options, names_given);
+  bool totals = false, listing = true, comment = options.comment;
   if (format == ZipInfoFormat::kNamesOnly) {
     comment = false;
   } else if (format == ZipInfoFormat::kNames) {
-    header = options.header.value_or(false);
     totals = options.totals.value_or(false);
   } else if (options.explicit_format) {
-    header = totals = true;
+    totals = true;
   } else if (options.header || options.totals) {
     // -h or -t alone: only what they ask for, unless names pick items.
-    header = options.header.value_or(false);
     totals = options.totals.value_or(false);
     listing = names_given;
   } else {
-    header = totals = !names_given;
+    totals = !names_given;
   }
   if (header) std::fprintf(out, "Archive:  %s\n", SafeName(archive.name).c_str());
   if (comment) PrintComment(out, archive.comment);

@@ -49,6 +49,10 @@ void PrintZipInfoVerbose(std::FILE* out, const ZipInfoArchive& archive,
                          const std::vector<TAbZipItem*>& items,
                          const std::vector<int>& entry_numbers);
 
+// Whether the format shows the "Archive:" header line: the ls-like
+// formats and -v do, -1 and -2 only with -h.
+bool ZipInfoShowsHeader(const ZipInfoOptions& options, bool names_given);
+
 void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
                   const std::vector<TAbZipItem*>& items, const ZipInfoOptions& options,
                   bool names_given);
