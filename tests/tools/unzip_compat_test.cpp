@@ -303,6 +303,35 @@ TEST_F(UnzipCompat, StampsTheArchiveWithItsNewestTime) {
   EXPECT_EQ(fs::last_write_time(Work() / "c.zip"), fs::last_write_time(Work() / "b.zip"));
 }
 
+// Items that cannot be read are skipped with unzip's line, counted, and
+// answered with its exit codes: a method the engine lacks (81), and an
+// encrypted item with no password given and no terminal to ask on (5).
+TEST_F(UnzipCompat, SkippedItemsAreReportedAsUnzipDoes) {
+  Write("tokenize.py", R"PY(
+import zipfile
+with zipfile.ZipFile("tokenized.zip", "w") as z:
+    z.writestr("first.tok", b"tokenized data")
+    z.writestr("plain.txt", b"plain")
+with zipfile.ZipFile("only.zip", "w") as z:
+    z.writestr("only.tok", b"tokenized data")
+for name in ("tokenized.zip", "only.zip"):
+    data = bytearray(open(name, "rb").read())
+    # The method (7, tokenizing) in the first item's local and central header.
+    data[8] = 7
+    central = data.find(b"PK\x01\x02")
+    data[central + 10] = 7
+    open(name, "wb").write(data)
+)PY");
+  ASSERT_TRUE(Make("python3 tokenize.py"));
+  for (const char* arguments : {"-t tokenized.zip", "-t only.zip", "-qt tokenized.zip",
+                                "-t enc.zip", "-t enc.zip b.txt"}) {
+    ExpectSameAs("unzip", arguments);
+  }
+  ExpectSameAs("unzip", "../enc.zip", "pw");
+  EXPECT_EQ(Run({"-t", "enc.zip"}).exit_code, 5);
+  EXPECT_EQ(Run({"-t", "only.zip"}).exit_code, 81);
+}
+
 // A local extra-field block whose entry claims 88 bytes where 24 are left:
 // unzip's test mode says so on the item's line and exits 2; the other
 // items are still tested.

@@ -1,6 +1,7 @@
 #include "tools/vunzip/archives.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "archive/zip/zip_archive.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/wildcard.h"
 #include "tools/vunzip/zipinfo.h"
@@ -174,6 +176,20 @@ int RunArchives(Options options, const ArchiveRunner& run) {
   std::fputs(SummaryText(tally).c_str(), out);
   std::fflush(out);
   return code;
+}
+
+bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path) {
+  int64_t newest = 0;
+  bool any = false;
+  for (int i = 0; i < archive.ItemCount(); ++i) {
+    const int64_t seconds = ItemSeconds(*archive.ZipItems(i));
+    if (!any || seconds > newest) newest = seconds;
+    any = true;
+  }
+  if (!any) return true;
+  timespec times[2] = {};
+  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(newest);
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 }  // namespace velmora::vunzip

@@ -12,6 +12,10 @@
 
 #include "tools/vunzip/options.h"
 
+namespace velmora {
+class TAbZipArchive;
+}  // namespace velmora
+
 namespace velmora::vunzip {
 
 // True when the name holds a wildcard character (* ? or [).
@@ -66,5 +70,9 @@ using ArchiveRunner =
 // and no file has that very name, every file it matches (then a summary of
 // how they went, and the worst exit code).
 int RunArchives(Options options, const ArchiveRunner& run);
+
+// -T: the archive's file takes the time of its newest item, as unzip sets
+// it. False when the time cannot be set.
+bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path);
 
 }  // namespace velmora::vunzip

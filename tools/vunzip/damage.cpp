@@ -161,4 +161,20 @@ std::string BadCrcLine(const std::string& name, uint32_t found, uint32_t expecte
   return quiet ? shown + "  " + line + "\n" : "    testing: " + shown + "   " + line + "\n";
 }
 
+std::string SkippingLine(const std::string& name, const std::string& reason) {
+  const std::string shown = name.size() < 22 ? name + std::string(22 - name.size(), ' ') : name;
+  return "   skipping: " + shown + "  " + reason + "\n";
+}
+
+std::string UnsupportedReason(const TAbZipItem& item) {
+  constexpr uint16_t kStrongEncryption = 0x0040;  // general purpose bit 6
+  if (item.FlagBits() & kStrongEncryption) return "`strong encryption' not supported";
+  // Names of methods this engine does not read, as unzip names them.
+  switch (item.Method()) {
+    case 7: return "`tokenize' method not supported";
+    case 98: return "`PPMd' method not supported";
+    default: return "unsupported compression method " + std::to_string(item.Method());
+  }
+}
+
 }  // namespace velmora::vunzip

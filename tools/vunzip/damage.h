@@ -54,4 +54,9 @@ class CrcCountingBucket : public TAbBitBucketStream {
 // CRC ...", or with -q, the name and the words alone.
 std::string BadCrcLine(const std::string& name, uint32_t found, uint32_t expected, bool quiet);
 
+// unzip's line for an item it does not process: "   skipping: NAME  why".
+std::string SkippingLine(const std::string& name, const std::string& reason);
+// Why the engine cannot read the item, in unzip's manner of saying it.
+std::string UnsupportedReason(const TAbZipItem& item);
+
 }  // namespace velmora::vunzip

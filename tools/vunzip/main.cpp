@@ -26,7 +26,6 @@
 #include "archive/unzipper/unzipper.h"
 #include "archive/zip/bit_bucket_stream.h"
 #include "archive/zip/zip_archive.h"
-#include "archive/zip/zip_directory.h"
 #include "archive/zip/zip_extract.h"
 #include "platform/folder_handles.h"
 #include "platform/paths.h"
@@ -47,6 +46,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitWarning = 1;
 constexpr int kExitArchiveError = 2;
 constexpr int kExitSevere = 3;
+constexpr int kExitNoPassword = 5;  // no terminal to ask for one
 constexpr int kExitNotFound = 9;
 constexpr int kExitZipBomb = 12;
 constexpr int kExitBadOptions = 10;
@@ -96,14 +96,13 @@ class Vunzip {
   int Test();
   int Pipe();
   int ZipInfo();
-  void LocateEndRecords(ZipInfoArchive& shown);
   bool WantedByFreshen(const TAbZipItem& item) const;
   void AnswerOverwrite(std::string& target, bool& confirm);
-  void StampArchive();
   void PrintUnmatched(std::FILE* out);
   std::string Comment() const;
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
+  bool Skipped(const TAbZipItem& item, const std::exception& e);
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
@@ -128,6 +127,7 @@ class Vunzip {
   // Counts every failed item, so that a later failure with the same exit
   // code as an earlier one is still seen as a failure.
   int failures_ = 0;
+  int unsupported_ = 0;  // items skipped for a method or encryption we lack
   // Inside the driver a CRC mismatch is reported to the failure event
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
@@ -145,6 +145,30 @@ class Vunzip {
   std::string current_name_;
   const TAbZipItem* current_item_ = nullptr;
 };
+
+// An item the engine cannot read (its method, or PKWARE's strong
+// encryption), or one whose password nobody can give (no -P, no terminal):
+// unzip's "skipping:" line among the item lines, its exit code, and the
+// item counts as failed. False for any other failure.
+bool Vunzip::Skipped(const TAbZipItem& item, const std::exception& e) {
+  const bool unsupported = ExitCodeFor(e) == kExitUnsupported;
+  const bool no_password = ExitCodeFor(e) == kExitBadPassword && !options_.password &&
+                           !unzipper_.OnNeedPassword;
+  if (!unsupported && !no_password) return false;
+  bar_.Clear();
+  std::fflush(stdout);
+  // Among test mode's lines, on stderr when extracting; -q leaves out the
+  // line for a method, not the one for a password, as unzip does.
+  if (!unsupported || options_.quiet == 0) {
+    std::fputs(SkippingLine(SafeName(item.GetStoredName()),
+                            unsupported ? UnsupportedReason(item) : "unable to get password").c_str(),
+               options_.mode == Mode::kTest ? stdout : stderr);
+  }
+  exit_code_ = std::max(exit_code_, unsupported ? kExitUnsupported : kExitNoPassword);
+  ++failures_;
+  if (unsupported) ++unsupported_;
+  return true;
+}
 
 void Vunzip::Fail(const std::string& name, const std::string& message, int code) {
   bar_.Clear();
@@ -371,7 +395,7 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
     UnzipItemToFile(archive, item, name);
   } catch (const std::exception& e) {
     in_driver_ = false;
-    Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
+    if (!Skipped(item, e)) Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
     throw;  // the archive reports it as an item failure and goes on
   }
   in_driver_ = false;
@@ -565,7 +589,7 @@ int Vunzip::Test() {
     try {
       UnzipItemToStream(*archive_, *item, &bucket);
     } catch (const std::exception& e) {
-      Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      if (!Skipped(*item, e)) Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
     test_sink_ = nullptr;
@@ -578,17 +602,24 @@ int Vunzip::Test() {
   PrintUnmatched(stdout);
   if (options_.quiet < 2) {
     const std::string name = SafeName(archive_path_);
-    if (selected_.empty() && unmatched_.empty()) {
+    const size_t tested = selected_.size() - static_cast<size_t>(unsupported_);
+    if ((selected_.empty() && unmatched_.empty()) || (tested == 0 && unsupported_ > 0)) {
       std::printf("Caution:  zero files tested in %s.\n", name.c_str());
     } else if (exit_code_ == kExitWarning && header_warnings_) {
       std::printf("At least one warning-error was detected in %s.\n", name.c_str());
-    } else if (exit_code_ <= kExitWarning && !options_.include.empty()) {
-      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(),
-                  selected_.size(), selected_.size() == 1 ? "" : "s");
+    } else if ((exit_code_ <= kExitWarning ||
+                (exit_code_ == kExitUnsupported && failures_ == unsupported_)) &&
+               (!options_.include.empty() || unsupported_ > 0)) {
+      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(), tested,
+                  tested == 1 ? "" : "s");
     } else if (exit_code_ <= kExitWarning) {
       std::printf("No errors detected in compressed data of %s.\n", name.c_str());
     } else {
       std::printf("At least one error was detected in %s.\n", name.c_str());
+    }
+    if (unsupported_ > 0) {
+      std::printf("%d file%s skipped because of unsupported compression or encoding.\n",
+                  unsupported_, unsupported_ == 1 ? "" : "s");
     }
   }
   return exit_code_;
@@ -632,35 +663,6 @@ int Vunzip::Pipe() {
   return exit_code_;
 }
 
-// The directory's size and offset from the end record, or from the ZIP64
-// end record a locator points to, and where that record is: what zipinfo
-// -v shows of the archive's tail.
-void Vunzip::LocateEndRecords(ZipInfoArchive& shown) {
-  const auto& end = archive_->EndRecord();
-  shown.directory_size = end.DirectorySize;
-  shown.directory_offset = end.DirectoryOffset;
-  shown.disk_number = end.DiskNumber;
-  shown.start_disk = end.StartDiskNumber;
-  shown.entries_on_disk = end.EntriesOnDisk;
-  shown.shift = archive_->ExtraBytes;
-  TStream& stream = *archive_->Stream();
-  try {
-    const int64_t end_position = FindEndOfDirectory(stream);
-    if (end_position < 0) return;
-    shown.end_record_offset = static_cast<uint64_t>(end_position);
-    if (const auto zip64 = FindZip64End(stream, end_position)) {
-      shown.directory_size = zip64->Record.DirectorySize;
-      shown.directory_offset = zip64->Record.DirectoryOffset;
-      shown.disk_number = zip64->Record.DiskNumber;
-      shown.start_disk = zip64->Record.StartDiskNumber;
-      shown.entries_on_disk = zip64->Record.EntriesOnDisk;
-      shown.end_record_offset = static_cast<uint64_t>(zip64->Position);
-    }
-  } catch (const std::exception&) {
-    // A locator that points at no record: the archive was read without it.
-  }
-}
-
 int Vunzip::ZipInfo() {
   ZipInfoArchive shown;
   shown.name = archive_path_;
@@ -669,7 +671,7 @@ int Vunzip::ZipInfo() {
   shown.entry_count = archive_->ItemCount();
   shown.comment = Comment();
   if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
-    LocateEndRecords(shown);
+    LocateEndRecords(*archive_, shown);
     std::vector<int> numbers;
     for (int i = 0; i < archive_->ItemCount(); ++i) {
       if (selected_set_.count(archive_->ZipItems(i)) != 0) numbers.push_back(i + 1);
@@ -680,24 +682,6 @@ int Vunzip::ZipInfo() {
   }
   std::fflush(stdout);
   return exit_code_;
-}
-
-// -T: the archive takes the time of its newest item, as unzip sets it.
-void Vunzip::StampArchive() {
-  int64_t newest = 0;
-  bool any = false;
-  for (int i = 0; i < archive_->ItemCount(); ++i) {
-    const int64_t seconds = ItemSeconds(*archive_->ZipItems(i));
-    if (!any || seconds > newest) newest = seconds;
-    any = true;
-  }
-  if (!any) return;
-  timespec times[2] = {};
-  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(newest);
-  if (utimensat(AT_FDCWD, archive_path_.c_str(), times, 0) != 0) {
-    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
-    exit_code_ = std::max(exit_code_, kExitWarning);
-  }
 }
 
 int Vunzip::Run() {
@@ -723,7 +707,11 @@ int Vunzip::Run() {
     default:
       break;
   }
-  if (options_.stamp_archive && options_.mode == Mode::kExtract) StampArchive();
+  if (options_.stamp_archive && options_.mode == Mode::kExtract &&
+      !StampWithNewestItem(*archive_, archive_path_)) {
+    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
+    exit_code_ = std::max(exit_code_, kExitWarning);
+  }
   if (options_.mode == Mode::kTest) {
     HookEvents();
     return Test();

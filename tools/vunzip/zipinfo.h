@@ -11,6 +11,7 @@
 #include "tools/vunzip/options.h"
 
 namespace velmora {
+class TAbZipArchive;
 class TAbZipItem;
 }  // namespace velmora
 
@@ -42,6 +43,10 @@ std::string ZipInfoMethod(const TAbZipItem& item);
 
 // names_given: masks were named on the command line, which turns off the
 // header and totals unless -h/-t ask for them, as zipinfo does.
+// The directory's size and offset from the end record, or from the ZIP64
+// end record a locator points to, and where that record is, for -v.
+void LocateEndRecords(TAbZipArchive& archive, ZipInfoArchive& shown);
+
 // zipinfo -v: the end record and every selected entry's fields; each
 // entry is numbered by its place in the directory (entry_numbers, from 1,
 // beside items).

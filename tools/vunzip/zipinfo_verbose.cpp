@@ -6,6 +6,8 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "archive/zip/zip_archive.h"
+#include "archive/zip/zip_directory.h"
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/zipinfo.h"
@@ -379,6 +381,35 @@ void PrintZipInfoVerbose(std::FILE* out, const ZipInfoArchive& archive,
     expected_offset = PrintEntry(out, *items[i], number, expected_offset, archive.shift);
   }
   std::fprintf(out, "\n");
+}
+
+// The directory's size and offset from the end record, or from the ZIP64
+// end record a locator points to, and where that record is: what zipinfo
+// -v shows of the archive's tail.
+void LocateEndRecords(TAbZipArchive& archive, ZipInfoArchive& shown) {
+  const auto& end = archive.EndRecord();
+  shown.directory_size = end.DirectorySize;
+  shown.directory_offset = end.DirectoryOffset;
+  shown.disk_number = end.DiskNumber;
+  shown.start_disk = end.StartDiskNumber;
+  shown.entries_on_disk = end.EntriesOnDisk;
+  shown.shift = archive.ExtraBytes;
+  TStream& stream = *archive.Stream();
+  try {
+    const int64_t end_position = FindEndOfDirectory(stream);
+    if (end_position < 0) return;
+    shown.end_record_offset = static_cast<uint64_t>(end_position);
+    if (const auto zip64 = FindZip64End(stream, end_position)) {
+      shown.directory_size = zip64->Record.DirectorySize;
+      shown.directory_offset = zip64->Record.DirectoryOffset;
+      shown.disk_number = zip64->Record.DiskNumber;
+      shown.start_disk = zip64->Record.StartDiskNumber;
+      shown.entries_on_disk = zip64->Record.EntriesOnDisk;
+      shown.end_record_offset = static_cast<uint64_t>(zip64->Position);
+    }
+  } catch (const std::exception&) {
+    // A locator that points at no record: the archive was read without it.
+  }
 }
 
 }  // namespace velmora::vunzip
