@@ -185,11 +185,8 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
   // As the original driver, a date or attribute that cannot be set does
   // not fail an item whose data is whole.
   FILETIME local, utc;
-  const auto& mtime = item.UnixExtra().ModificationTime;
-  // As unzip: the extended timestamp, exact and in UTC, before DOS time;
-  // but one whose top bit is set (before 1970, or past 2038 read unsigned)
-  // is taken for no time at all, and the DOS time is set.
-  if (mtime && *mtime >= 0) {
+  // As unzip: the extended timestamp, exact and in UTC, before DOS time.
+  if (const std::optional<int64_t> mtime = item.UnixModificationTime()) {
     // FILETIME counts 100 ns from 1601-01-01, 11,644,473,600 s before 1970.
     constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
     constexpr int64_t kTicksPerSecond = 10000000;

@@ -164,8 +164,8 @@ TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
 }
 
 // Listed and restored times come from the fields unzip reads: the extended
-// timestamp unless its top bit is set (then the DOS time), else Info-ZIP's
-// or PKWARE's older Unix field.
+// timestamp (one with its top bit set only when the DOS time is past 2038
+// too, else the DOS time), else Info-ZIP's or PKWARE's older Unix field.
 TEST_F(UnzipCompat, TimesComeFromTheFieldsUnzipReads) {
   Write("times.py", R"PY(
 import struct, zipfile
@@ -173,9 +173,11 @@ with zipfile.ZipFile("times.zip", "w") as z:
     for name, extra in (("ut", struct.pack("<HHBI", 0x5455, 5, 1, 1234567890)),
                         ("top-bit", struct.pack("<HHBI", 0x5455, 5, 1, 0x90000000)),
                         ("before-1970", struct.pack("<HHBI", 0x5455, 5, 1, 0xFFFFFF00)),
+                        ("after-2038", struct.pack("<HHBI", 0x5455, 5, 1, 0x90000000)),
                         ("pkware", struct.pack("<HHIIHH", 0x000d, 12, 0, 1334567890, 0, 0)),
                         ("old-ux", struct.pack("<HHII", 0x5855, 8, 0, 1434567890))):
-        info = zipfile.ZipInfo(name, (2021, 1, 2, 3, 4, 6))
+        # The DOS time past 2038 too for the one whose stamp is past 2038.
+        info = zipfile.ZipInfo(name, (2046, 7, 22, 1, 2, 4) if name == "after-2038" else (2021, 1, 2, 3, 4, 6))
         info.extra = extra
         z.writestr(info, name)
 )PY");

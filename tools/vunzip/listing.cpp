@@ -50,11 +50,8 @@ uint64_t ListedPackedSize(const TAbZipItem& item) {
 }
 
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds) {
-  const std::optional<int64_t>& time = item.UnixExtra().ModificationTime;
-  // unzip takes an extended timestamp whose top bit is set (before 1970,
-  // or after 2038 read unsigned) for no time at all, and shows and sets
-  // the DOS time instead.
-  if (!time || *time < 0) return false;
+  const std::optional<int64_t> time = item.UnixModificationTime();
+  if (!time) return false;
   seconds = *time;
   return true;
 }

@@ -87,6 +87,17 @@ TEST(ZipExtraFields, PkwareUnixFieldGivesTimesAndOwnerOnlyWhereNothingElseDoes) 
   EXPECT_EQ(z.Item(1).UnixExtra().ModificationTime, 1700000000);
 }
 
+TEST(ZipExtraFields, TimeWithTopBitSetCountsOnlyBesideADosTimePast2038) {
+  const std::string late = Block(0x5455, "\x01" + Le(0x90000000u, 4));  // 2046-07-23
+  Listed z({{.name = "a", .central_extra = late},
+            {.name = "b", .dos_date = static_cast<uint16_t>(((2046 - 1980) << 9) | (7 << 5) | 22),
+             .central_extra = late},
+            {.name = "c", .central_extra = Block(0x5455, "\x01" + Le(1700000000, 4))}});
+  EXPECT_FALSE(z.Item(0).UnixModificationTime().has_value());
+  EXPECT_EQ(z.Item(1).UnixModificationTime(), int64_t{0x90000000});
+  EXPECT_EQ(z.Item(2).UnixModificationTime(), 1700000000);
+}
+
 TEST(ZipExtraFields, CutBlocksAreIgnoredNotReadPastTheirEnd) {
   // Sizes that run past the field, and values cut short inside a block.
   Listed z({{.name = "a", .central_extra = Le(0x5455, 2) + Le(50, 2) + "\x01\x00"},
