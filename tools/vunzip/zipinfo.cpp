@@ -118,7 +118,7 @@ void PrintItemLine(std::FILE* out, const TAbZipItem& item, ZipInfoFormat format,
   const uint64_t size = UnpackedSize(item);
   const bool encrypted = item.GetEncrypted();
   const bool text = (item.DirectoryHeader().InternalFileAttributes & 1) != 0;
-  const bool extra = !item.DirectoryHeader().ExtraField.empty();
+  const bool extra = !item.DirectoryHeader().ExtraField.empty() || ImpliedLocalFieldLength(item) > 0;
   const bool descriptor = (item.FlagBits() & kFlagDataDescriptor) != 0;
   char kind[3] = {text ? 't' : 'b', '-', 0};
   if (encrypted) kind[0] = static_cast<char>(kind[0] - 'a' + 'A');

@@ -43,6 +43,12 @@ std::string ZipInfoMethod(const TAbZipItem& item);
 
 // names_given: masks were named on the command line, which turns off the
 // header and totals unless -h/-t ask for them, as zipinfo does.
+// Old Info-ZIP Zip marked in the external attributes (bit 15 of the low
+// word) an old Unix extra field that only the local header holds, of 8
+// bytes, or 12 with the owner (bit 14). Its length for the hosts zipinfo
+// believes the mark of (Unix, HPFS, NTFS), else 0.
+unsigned ImpliedLocalFieldLength(const TAbZipItem& item);
+
 // The directory's size and offset from the end record, or from the ZIP64
 // end record a locator points to, and where that record is, for -v.
 void LocateEndRecords(TAbZipArchive& archive, ZipInfoArchive& shown);

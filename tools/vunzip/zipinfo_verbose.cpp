@@ -205,28 +205,40 @@ uint64_t PrintExtraFields(std::FILE* out, const std::string& extra) {
   return local_more;
 }
 
-// Old Info-ZIP Zip marked, in the high bits of the external attributes'
-// low word, a local extra field the central header does not repeat: bit
-// 15 says there is one (Info-ZIP's old Unix field), bit 14 that it holds
-// the owner too. zipinfo reports it for Unix, HPFS and NTFS entries and
-// counts its bytes where it expects the next entry; for FAT entries it says
-// there may be one (and only without bit 14). Returns the bytes counted.
-uint64_t PrintImpliedLocalField(std::FILE* out, uint32_t made_by, uint32_t external) {
-  constexpr uint32_t kHostFat = 0, kHostHpfs = 6, kHostNtfs = 11;
-  const uint32_t marks = (external & 0xC000) >> 12;
-  if ((marks & 8) == 0) return 0;
-  const uint32_t host = made_by >> 8;
-  const unsigned length = marks & 12;
-  const char* what = (marks & 4) ? "GMT modification/access times and Unix UID/GID"
-                                 : "GMT modification/access times only";
-  if (host == kHostUnix || host == kHostHpfs || host == kHostNtfs) {
+constexpr uint32_t kHostFat = 0, kHostHpfs = 6, kHostNtfs = 11;
+// Bit 15 of the external attributes' low word: a local-only field; bit 14:
+// it holds the owner too.
+constexpr uint32_t kLocalFieldMark = 0x8000, kLocalOwnerMark = 0x4000;
+
+}  // namespace
+
+unsigned ImpliedLocalFieldLength(const TAbZipItem& item) {
+  const uint32_t external = item.DirectoryHeader().ExternalFileAttributes;
+  const uint32_t host = item.MadeByVersion() >> 8u;
+  if ((external & kLocalFieldMark) == 0) return 0;
+  if (host != kHostUnix && host != kHostHpfs && host != kHostNtfs) return 0;
+  return (external & kLocalOwnerMark) ? 12 : 8;
+}
+
+namespace {
+
+// The local-only field of old Info-ZIP Zip (see ImpliedLocalFieldLength):
+// zipinfo reports it for Unix, HPFS and NTFS entries and counts its bytes
+// where it expects the next entry; for FAT entries it says there may be
+// one (and only without the owner bit). Returns the bytes counted.
+uint64_t PrintImpliedLocalField(std::FILE* out, const TAbZipItem& item) {
+  const uint32_t external = item.DirectoryHeader().ExternalFileAttributes;
+  const bool owner = (external & kLocalOwnerMark) != 0;
+  const char* what = owner ? "GMT modification/access times and Unix UID/GID"
+                           : "GMT modification/access times only";
+  if (const unsigned length = ImpliedLocalFieldLength(item)) {
     std::fprintf(out, "\n  There is a local extra field with ID 0x%04x (%s) and\n  %u data bytes (%s).\n",
                  kOldUnixId, ExtraFieldName(kOldUnixId), length, what);
     return length;
   }
-  if (host == kHostFat && (marks & 4) == 0) {
-    std::fprintf(out, "\n  There may be a local extra field with ID 0x%04x (%s) and\n  %u data bytes (%s).\n",
-                 kOldUnixId, ExtraFieldName(kOldUnixId), length, what);
+  if ((item.MadeByVersion() >> 8u) == kHostFat && (external & kLocalFieldMark) && !owner) {
+    std::fprintf(out, "\n  There may be a local extra field with ID 0x%04x (%s) and\n  8 data bytes (%s).\n",
+                 kOldUnixId, ExtraFieldName(kOldUnixId), what);
   }
   return 0;
 }
@@ -309,7 +321,7 @@ int64_t PrintEntry(std::FILE* out, const TAbZipItem& item, int number, int64_t e
   std::fprintf(out, "  MS-DOS file attributes (%02X hex):                %s\n", external & 0xFF,
                DosAttributesText(external & 0xFF).c_str());
   uint64_t implied_local = PrintExtraFields(out, header.ExtraField);
-  implied_local += PrintImpliedLocalField(out, made_by, external);
+  implied_local += PrintImpliedLocalField(out, item);
   if (header.FileComment.empty()) {
     std::fprintf(out, "\n  There is no file comment.\n");
   } else {
