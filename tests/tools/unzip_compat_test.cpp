@@ -337,6 +337,20 @@ for name in ("tokenized.zip", "only.zip"):
   EXPECT_EQ(Run({"-t", "only.zip"}).exit_code, 81);
 }
 
+// Bytes between the last item and the directory, the end record not told:
+// unzip's "extra bytes ... within zipfile" warning and exit code 1 in the
+// listings, the items listed all the same.
+TEST_F(UnzipCompat, DirectoryBehindUncountedBytesIsAWarning) {
+  std::string bytes = Read("c.zip");
+  const size_t directory = bytes.find("PK\x01\x02");
+  ASSERT_NE(directory, std::string::npos);
+  bytes.insert(directory, 16, '\0');
+  Write("moved.zip", bytes);
+  for (const char* mode : {"-l", "-v", "-Z"}) ExpectSameAs("unzip", std::string(mode) + " moved.zip");
+  const ProcessResult r = Run({"-l", "moved.zip"});
+  EXPECT_NE(r.err.find("16 extra bytes at beginning or within zipfile"), std::string::npos) << r.err;
+}
+
 // A local extra-field block whose entry claims 88 bytes where 24 are left:
 // unzip's test mode says so on the item's line and exits 2; the other
 // items are still tested.

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "archive/zip/zip_archive.h"
+#include "archive/zip/zip_directory.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/wildcard.h"
 #include "tools/vunzip/zipinfo.h"
@@ -190,6 +191,26 @@ bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path) {
   timespec times[2] = {};
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(newest);
   return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+int64_t MisplacedDirectoryBytes(TAbZipArchive& archive) {
+  if (archive.ExtraBytes != 0 || archive.Spanned) return 0;
+  ZipInfoArchive tail;
+  LocateEndRecords(archive, tail);
+  if (tail.disk_number != 0 || tail.end_record_offset == 0) return 0;
+  TStream& stream = *archive.Stream();
+  const int64_t position = stream.Position();
+  int64_t moved = 0;
+  try {
+    const TAbDirectoryShift shift =
+        FindArchiveShift(stream, static_cast<uint64_t>(archive.ItemCount()), tail.directory_size,
+                         tail.directory_offset, static_cast<int64_t>(tail.end_record_offset));
+    if (shift.Shift == 0) moved = shift.DirectoryStart - static_cast<int64_t>(tail.directory_offset);
+  } catch (const std::exception&) {
+    // The archive was read; a second look that fails says nothing new.
+  }
+  stream.Seek(position, soFromBeginning);
+  return moved;
 }
 
 }  // namespace velmora::vunzip

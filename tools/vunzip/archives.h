@@ -75,4 +75,10 @@ int RunArchives(Options options, const ArchiveRunner& run);
 // it. False when the time cannot be set.
 bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path);
 
+// The bytes between where the end record says the directory starts and
+// where the engine found it (0 when it is where said, or when the whole
+// archive is shifted, which ExtraBytes tells): unzip's "extra bytes at
+// beginning or within zipfile" for a directory that moved.
+int64_t MisplacedDirectoryBytes(TAbZipArchive& archive);
+
 }  // namespace velmora::vunzip

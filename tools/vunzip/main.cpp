@@ -103,6 +103,10 @@ class Vunzip {
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
   bool Skipped(const TAbZipItem& item, const std::exception& e);
+  bool ZipInfoHeaderShown() const {
+    return options_.mode == Mode::kZipInfo && options_.zipinfo.format != ZipInfoFormat::kVerbose &&
+           ZipInfoShowsHeader(options_.zipinfo, !options_.include.empty());
+  }
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
@@ -294,13 +298,20 @@ bool Vunzip::OpenArchive() {
   archive_ = unzipper_.ZipArchive();
   if (archive_ == nullptr) return false;
   if (separate_ && (options_.mode == Mode::kZipInfo || options_.quiet == 0)) std::fputc('\n', stdout);
-  if (archive_->ExtraBytes > 0) {
+  // Bytes in front of the archive, or before its directory.
+  const int64_t extra_bytes =
+      archive_->ExtraBytes > 0 ? archive_->ExtraBytes : MisplacedDirectoryBytes(*archive_);
+  if (extra_bytes > 0) {
     // As unzip says it, and with its exit code for a warning.
     extra_bytes_warning_ = "warning [" + SafeName(archive_path_) + "]:  " +
-                           std::to_string(archive_->ExtraBytes) +
+                           std::to_string(extra_bytes) +
                            " extra bytes at beginning or within zipfile\n"
                            "  (attempting to process anyway)\n";
-    if (options_.mode != Mode::kTest) std::fputs(extra_bytes_warning_.c_str(), stderr);
+    // Test mode and zipinfo's listings with a header line show it among
+    // their lines, as unzip and zipinfo do; the others on stderr.
+    if (options_.mode != Mode::kTest && !ZipInfoHeaderShown()) {
+      std::fputs(extra_bytes_warning_.c_str(), stderr);
+    }
     exit_code_ = std::max(exit_code_, kExitWarning);
   }
   return true;
@@ -670,6 +681,7 @@ int Vunzip::ZipInfo() {
   if (stat(archive_path_.c_str(), &file) == 0) shown.file_size = static_cast<uint64_t>(file.st_size);
   shown.entry_count = archive_->ItemCount();
   shown.comment = Comment();
+  if (ZipInfoHeaderShown()) shown.warning = extra_bytes_warning_;
   if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
     LocateEndRecords(*archive_, shown);
     std::vector<int> numbers;

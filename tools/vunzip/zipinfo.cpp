@@ -243,6 +243,7 @@ void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
   if (header) {
     std::fprintf(out, "Zip file size: %" PRIu64 " bytes, number of entries: %d\n",
                  archive.file_size, archive.entry_count);
+    std::fputs(archive.warning.c_str(), out);
   }
   uint64_t total = 0, total_packed = 0;
   for (const TAbZipItem* item : items) {

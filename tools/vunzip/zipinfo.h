@@ -33,6 +33,8 @@ struct ZipInfoArchive {
   uint64_t entries_on_disk = 0;
   // Bytes in front of the archive that its offsets do not count.
   int64_t shift = 0;
+  // A warning about the archive, shown under the header line.
+  std::string warning;
 };
 
 // "-rw-r--r--" from a Unix mode, or "-rw-a--" from MS-DOS attributes, as
