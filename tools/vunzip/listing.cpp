@@ -125,8 +125,9 @@ std::string MethodName(const TAbZipItem& item) {
     case 9: return std::string("Def64") + kLevel[(item.FlagBits() >> 1) & 3];
     case 12: return "BZip2";
     case 14: return "LZMA";
-    // Later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as unzip
-    // 6.0 lists them.
+    case 98: return "PPMd";
+    // Other later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as
+    // unzip 6.0 lists them.
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "Unk:%03u", item.Method());
