@@ -161,7 +161,9 @@ TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
   }
   // The short and long formats mark an entry with a local-only field too.
   for (const std::string& zip : archives) {
-    for (const char* format : {"-v ", "-l ", "-s "}) ExpectSameAs("unzip -Z", format + zip);
+    for (const char* format : {"-v ", "-l ", "-s ", "-1 "}) {
+      ExpectSameAs("unzip -Z", format + zip);
+    }
   }
   ExpectSameAs("unzip -Z", "-v fields.zip 'n*' attrs.txt");
 }
