@@ -1,7 +1,8 @@
 // vunzip's readers of what it is given: the command line (options and
 // masks), unzip's wildcards against a name, an item's extra field (the
-// extended timestamp, the entry walk of test mode), the ratio arithmetic
-// of the listings and the safe form of a name.
+// extended timestamp, the entry walk of test mode, zipinfo -v's reading of
+// each field), the ratio arithmetic of the listings and the safe form of a
+// name.
 //
 // Input: NUL-separated fields. The first two are a mask and a name; the
 // third an extra-field block; all of them together also form a command
@@ -12,6 +13,8 @@
 //   bad_extra_entry     'd/*\0d/a\x1b[2Jb\0UT\x58\x00\x01' (an entry longer than its block)
 //   command_line        '-qo\0a.zip\0-x\0*.txt\0-d\0out'
 //   huge_ratio          eight 0xff bytes, then 1 as a 64-bit little-endian size
+//   verbose_fields      '*\0n\0up\x09\x00\x01\x2a\x2b\x2c\x2dabcdLA\x02\x00\x01\x02'
+//                       (a Unicode path field, and an ACL field cut short)
 //   local_header        a stored item's local header whose sizes disagree:
 //                       'PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\x11\x22\x33\x44\x05\0\0\0\x04\0\0\0\x01\0\0\0a\0a'
 #include <cstdint>
@@ -28,6 +31,7 @@
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
 #include "tools/vunzip/wildcard.h"
+#include "tools/vunzip/zipinfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velmora::vunzip;
@@ -56,6 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t seconds = 0;
   ExtendedModTime(item, seconds);
   ItemTime(item);
+
+  // zipinfo -v's report of that item, thrown away: its fields, and with the
+  // input's first bytes as the external attributes and the host, the bits
+  // that mark a field only the local header holds.
+  static std::FILE* const sink = std::fopen("/dev/null", "w");
+  if (size >= 6 && sink != nullptr) {
+    uint32_t attributes = 0;
+    std::memcpy(&attributes, data, 4);
+    item.DirectoryHeader().ExternalFileAttributes = attributes;
+    item.DirectoryHeader().VersionMadeBy = static_cast<uint16_t>(data[4] | (data[5] << 8));
+    PrintZipInfoVerbose(sink, ZipInfoArchive{}, {&item}, {1});
+  }
 
   // The whole input as an archive file whose first item's local header is
   // compared with a central entry named by the second field.

@@ -186,12 +186,12 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
   // As the original driver, a date or attribute that cannot be set does
   // not fail an item whose data is whole.
   FILETIME local, utc;
-  if (const auto& mtime = item.UnixExtra().ModificationTime) {
-    // As unzip: the extended timestamp, exact and in UTC, before DOS time.
+  // As unzip: the extended timestamp, exact and in UTC, before DOS time.
+  if (const std::optional<int64_t> mtime = item.UnixModificationTime()) {
     // FILETIME counts 100 ns from 1601-01-01, 11,644,473,600 s before 1970.
     constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
     constexpr int64_t kTicksPerSecond = 10000000;
-    const int64_t seconds = std::max<int64_t>(*mtime, -kSecondsFrom1601To1970);
+    const int64_t seconds = *mtime;
     const auto ticks = static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
     utc.dwLowDateTime = static_cast<DWORD>(ticks);
     utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);

@@ -46,7 +46,9 @@ void ReadUnixOwner(const TAbExtraBlock& block, TAbUnixExtra& out) {
 }
 
 // The older "UX": access and modification time (32-bit, unsigned), then in
-// local headers only a 16-bit uid and gid.
+// local headers only a 16-bit uid and gid. PKWARE's Unix field starts with
+// the same four values, and unzip takes its times where nothing else
+// gives them.
 void ReadOldUnix(const TAbExtraBlock& block, TAbUnixExtra& out) {
   AbByteReader in(block.Data, block.Size);
   if (in.Remaining() < 8) return;
@@ -118,6 +120,18 @@ std::string TAbZipItem::GetStoredName() const {
   return name;
 }
 
+std::optional<int64_t> TAbZipItem::UnixModificationTime() const {
+  const std::optional<int64_t>& time = unix_extra_.ModificationTime;
+  if (!time || *time >= 0) return time;
+  // An extended timestamp with its top bit set: unzip reads it unsigned
+  // (2038 to 2106) when the DOS time is past 2038-01-18 as well, and
+  // otherwise takes it for no time at all.
+  constexpr uint32_t kDos20380118 = ((2038u - 1980u) << 25) | (1u << 21) | (18u << 16);
+  const uint32_t dos = (uint32_t{header_->LastModFileDate} << 16) | header_->LastModFileTime;
+  if (dos < kDos20380118) return std::nullopt;
+  return *time + (int64_t{1} << 32);
+}
+
 void TAbZipItem::SetPackedSize(int64_t value) {
   header_->CompressedSize64 = static_cast<uint64_t>(value);
   header_->CompressedSize = static_cast<uint32_t>(std::min<uint64_t>(value, kAbZip64Marker32));
@@ -155,6 +169,7 @@ void TAbZipItem::ReadExtraFields() {
   if (auto block = FindExtraBlock(extra, kAbExtraTimestamp)) ReadTimestamp(*block, unix_extra_);
   if (auto block = FindExtraBlock(extra, kAbExtraUnixOwner)) ReadUnixOwner(*block, unix_extra_);
   if (auto block = FindExtraBlock(extra, kAbExtraUnixOld)) ReadOldUnix(*block, unix_extra_);
+  if (auto block = FindExtraBlock(extra, kAbExtraPkwareUnix)) ReadOldUnix(*block, unix_extra_);
 }
 
 }  // namespace velmora

@@ -64,8 +64,12 @@ class TAbZipItem : public TAbArchiveItem {
   // file (the archive's shift already added).
   uint64_t LocalHeaderOffset() const { return header_->RelativeOffset64; }
   // The times and owner from the extended timestamp (0x5455) and the Unix
-  // fields (0x7875, 0x5855) of the central header.
+  // fields (0x7875, 0x5855, PKWARE's 0x000d) of the central header.
   const TAbUnixExtra& UnixExtra() const { return unix_extra_; }
+  // The modification time to show and restore, in seconds since 1970 (UTC):
+  // the Unix fields' time as Info-ZIP's unzip takes it, or nothing, and
+  // then the DOS time stands.
+  std::optional<int64_t> UnixModificationTime() const;
   std::string ExtraData() const { return header_->ExtraFieldText(); }
   uint8_t ImplodeDictionary() const { return header_->ImplodeDictionary(); }
   uint8_t ImplodeTreeCount() const { return header_->ImplodeTreeCount(); }

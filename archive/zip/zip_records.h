@@ -51,6 +51,7 @@ constexpr uint16_t kAbZip64Marker16 = 0xFFFF;
 // "UT", "up" and "Ux" ids are Info-ZIP's own, documented in its
 // extrafld.txt).
 constexpr uint16_t kAbExtraZip64 = 0x0001;
+constexpr uint16_t kAbExtraPkwareUnix = 0x000d;
 constexpr uint16_t kAbExtraTimestamp = 0x5455;      // "UT"
 constexpr uint16_t kAbExtraUnixOld = 0x5855;        // "UX"
 constexpr uint16_t kAbExtraUnicodePath = 0x7075;    // "up"

@@ -108,6 +108,95 @@ TEST_F(UnzipCompat, ZipInfoFormatsMatch) {
   EXPECT_EQ(ours.out, theirs.out);
 }
 
+// zipinfo -v reckons where each local header should start from the central
+// one and what old Info-ZIP tools left only in local headers: extended
+// timestamps with access times, empty 16-bit owner fields, old Unix fields,
+// and the external attributes' bit 15 that marks a local-only field. Also
+// the names and details of the extra fields it knows, a ZIP64 end record,
+// a CRLF comment, and archives from 7-Zip.
+constexpr const char* kMakeVerboseArchives = R"PY(
+import struct, zipfile, zlib
+def block(field_id, data):
+    return struct.pack("<HH", field_id, len(data)) + data
+with zipfile.ZipFile("fields.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.comment = b"first line\r\nsecond line\r\n"
+    entries = (
+        ("ut-access.txt", 0o100644 << 16, block(0x5455, b"\x03" + bytes(8)) + block(0x7855, b"")),
+        ("old-ux.txt", 0o100600 << 16, block(0x5855, bytes(8))),
+        ("implied.txt", (0o100644 << 16) | 0x8000, b""),
+        ("implied-owner.txt", (0o100644 << 16) | 0xC000, b""),
+        ("named.txt", 0x21, block(0x7075, b"\x01" + struct.pack("<I", zlib.crc32(b"named.txt")) + b"n" * 30)
+                            + block(0x4c41, struct.pack("<I", 77)) + block(0x0009, struct.pack("<I", 5))
+                            + block(0x4453, struct.pack("<I", 9)) + block(0xcafe, bytes(25))),
+        ("attrs.txt", 0xA7, block(0x000d, bytes(12))))
+    for name, attributes, extra in entries:
+        info = zipfile.ZipInfo(name, (2020, 5, 6, 7, 8, 10))
+        info.create_system = 3 if attributes >> 16 else 0
+        info.external_attr = attributes
+        info.extra = extra
+        z.writestr(info, name.encode() * 20)
+    fat = zipfile.ZipInfo("fat-maybe.txt", (2020, 5, 6, 7, 8, 10))
+    fat.create_system = 0
+    fat.external_attr = 0x8020
+    z.writestr(fat, b"x")
+with zipfile.ZipFile("zero-date.zip", "w") as z:
+    z.writestr(zipfile.ZipInfo("zero", (1980, 1, 1, 0, 0, 0)), b"z")
+data = bytearray(open("zero-date.zip", "rb").read())
+for signature, date_at in ((b"PK\x03\x04", 12), (b"PK\x01\x02", 14)):
+    at = data.find(signature)
+    data[at + date_at:at + date_at + 2] = b"\x00\x00"
+open("zero-date.zip", "wb").write(data)
+with zipfile.ZipFile("forced64.zip", "w") as z:
+    with z.open("big.bin", "w", force_zip64=True) as f:
+        f.write(b"small")
+)PY";
+
+TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
+  Write("verbose.py", kMakeVerboseArchives);
+  ASSERT_TRUE(Make("python3 verbose.py"));
+  std::vector<std::string> archives = {"a.zip", "c.zip", "enc.zip", "py.zip", "fields.zip",
+                                       "zero-date.zip", "forced64.zip"};
+  if (Make("command -v 7zz || command -v 7z")) {
+    ASSERT_TRUE(Make("cd src && { 7zz a -tzip ../seven.zip . || 7z a -tzip ../seven.zip .; }"));
+    archives.push_back("seven.zip");
+  }
+  // The short and long formats mark an entry with a local-only field too.
+  for (const std::string& zip : archives) {
+    for (const char* format : {"-v ", "-l ", "-s ", "-1 "}) {
+      ExpectSameAs("unzip -Z", format + zip);
+    }
+  }
+  ExpectSameAs("unzip -Z", "-v fields.zip 'n*' attrs.txt");
+}
+
+// Listed and restored times come from the fields unzip reads: the extended
+// timestamp (one with its top bit set only when the DOS time is past 2038
+// too, else the DOS time), else Info-ZIP's or PKWARE's older Unix field.
+TEST_F(UnzipCompat, TimesComeFromTheFieldsUnzipReads) {
+  Write("times.py", R"PY(
+import struct, zipfile
+with zipfile.ZipFile("times.zip", "w") as z:
+    for name, extra in (("ut", struct.pack("<HHBI", 0x5455, 5, 1, 1234567890)),
+                        ("top-bit", struct.pack("<HHBI", 0x5455, 5, 1, 0x90000000)),
+                        ("before-1970", struct.pack("<HHBI", 0x5455, 5, 1, 0xFFFFFF00)),
+                        ("after-2038", struct.pack("<HHBI", 0x5455, 5, 1, 0x90000000)),
+                        ("pkware", struct.pack("<HHIIHH", 0x000d, 12, 0, 1334567890, 0, 0)),
+                        ("old-ux", struct.pack("<HHII", 0x5855, 8, 0, 1434567890))):
+        # The DOS time past 2038 too for the one whose stamp is past 2038.
+        info = zipfile.ZipInfo(name, (2046, 7, 22, 1, 2, 4) if name == "after-2038" else (2021, 1, 2, 3, 4, 6))
+        info.extra = extra
+        z.writestr(info, name)
+)PY");
+  ASSERT_TRUE(Make("python3 times.py"));
+  for (const char* mode : {"-l", "-v", "-Z", "-Zl", "-ZT", "-Zv"}) {
+    ExpectSameAs("unzip", std::string(mode) + " times.zip");
+  }
+  const std::string times = " && find . -type f -printf '%TY-%Tm-%Td %TH:%TM:%TS %p\\n' | sort -k3";
+  const ProcessResult theirs = Shell("mkdir u && cd u && unzip -q ../times.zip" + times);
+  const ProcessResult ours = Shell("mkdir v && cd v && " + Quote(Vunzip()) + " -q ../times.zip" + times);
+  EXPECT_EQ(ours.out, theirs.out);
+}
+
 TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   for (const char* masks : {"'[ab]*'", "'[!b]*'", "'[^ab]*'", "'?.txt'", "'d/*'", "'*'",
                             "'B*'", "'x*'", "'[a-c].txt' -x 'b*'", "'*' -x 'd/*' e"}) {
@@ -116,6 +205,51 @@ TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   }
   ExpectSameAs("unzip", "-C -l a.zip 'B*'");
   ExpectSameAs("unzip", "-C -t a.zip '[b]*'");
+}
+
+// A quoted wildcard archive name processes every matching file in the
+// folder's order, with unzip's blank lines between them and its summary
+// and exit code; a file without a ZIP directory is named and counted.
+TEST_F(UnzipCompat, SeveralArchivesByWildcardAreEachProcessed) {
+  Write("notzip.zip", "this is not a zip file\n");
+  for (const char* mode : {"-l", "-v", "-t", "-qt", "-qqt", "-ql", "-Z", "-Z1", "-Zv", "-Z2"}) {
+    ExpectSameAs("unzip", std::string(mode) + " '[acf]*.zip'");
+    ExpectSameAs("unzip", std::string(mode) + " '[acn]*.zip'");
+  }
+  ExpectSameAs("unzip", "-l 'none*.zip'");
+  ExpectSameAs("unzip", "-l '[ac].zip' b.txt");
+  ExpectSameAs("unzip", "-l 'a.*'");
+  const ProcessResult r = Run({"-qq", "-o", "-d", "out", "[ac].zip"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("2 archives were successfully processed."), std::string::npos) << r.err;
+  EXPECT_EQ(Read("out/b.txt"), "hi\n");
+}
+
+// A file in which no end record is found: unzip's words and exit code 9,
+// on the streams unzip uses in each mode.
+TEST_F(UnzipCompat, FileWithoutZipDirectoryIsAnsweredAsUnzipDoes) {
+  Write("notzip.zip", "this is not a zip file\n");
+  Write("tiny", "nz");
+  for (const char* mode : {"-l", "-ql", "-t", "-qqt", "-Z", "-Z1", "-Zv", "-o -d out"}) {
+    for (const char* file : {"notzip.zip", "tiny"}) {
+      const std::string arguments = std::string(mode) + " " + file;
+      const ProcessResult theirs = Shell("unzip " + arguments);
+      const ProcessResult ours = Shell(Quote(Vunzip()) + " " + arguments);
+      EXPECT_EQ(ours.exit_code, 9) << arguments;
+      EXPECT_EQ(ours.exit_code, theirs.exit_code) << arguments;
+      // Alike but for the closing line, which names each program.
+      const auto without_closing_line = [](std::string text) {
+        const size_t at = text.find(":  cannot find zipfile directory in one of ");
+        if (at == std::string::npos) return text;
+        const size_t start = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+        const size_t end = text.find('\n', text.find('\n', at) + 1);
+        return text.erase(start, end - start + 1);
+      };
+      const std::string shown = without_closing_line(ours.out + ours.err);
+      const std::string expected = without_closing_line(theirs.out + theirs.err);
+      EXPECT_EQ(shown, expected) << arguments;
+    }
+  }
 }
 
 TEST_F(UnzipCompat, OptionParsingMatches) {
@@ -175,6 +309,55 @@ TEST_F(UnzipCompat, StampsTheArchiveWithItsNewestTime) {
   ASSERT_TRUE(Make("unzip -qq -T -d t1 c.zip"));
   EXPECT_EQ(Run({"-qq", "-T", "-d", "t2", "b.zip"}).exit_code, 0);
   EXPECT_EQ(fs::last_write_time(Work() / "c.zip"), fs::last_write_time(Work() / "b.zip"));
+}
+
+// Items that cannot be read are skipped with unzip's line, counted, and
+// answered with its exit codes: a method the engine lacks (81), and an
+// encrypted item with no password given and no terminal to ask on (5).
+TEST_F(UnzipCompat, SkippedItemsAreReportedAsUnzipDoes) {
+  Write("tokenize.py", R"PY(
+import zipfile
+with zipfile.ZipFile("tokenized.zip", "w") as z:
+    z.writestr("first.tok", b"tokenized data")
+    z.writestr("plain.txt", b"plain")
+with zipfile.ZipFile("only.zip", "w") as z:
+    z.writestr("only.tok", b"tokenized data")
+for name in ("tokenized.zip", "only.zip"):
+    data = bytearray(open(name, "rb").read())
+    # The method (7, tokenizing) in the first item's local and central header.
+    data[8] = 7
+    central = data.find(b"PK\x01\x02")
+    data[central + 10] = 7
+    open(name, "wb").write(data)
+)PY");
+  ASSERT_TRUE(Make("python3 tokenize.py"));
+  for (const char* arguments : {"-t tokenized.zip", "-t only.zip", "-qt tokenized.zip",
+                                "-t enc.zip", "-t enc.zip b.txt"}) {
+    ExpectSameAs("unzip", arguments);
+  }
+  ExpectSameAs("unzip", "../enc.zip", "pw");
+  // PPMd (98) is listed by name, as unzip lists it, and skipped in tests.
+  std::string ppmd = Read("only.zip");
+  ppmd[8] = 98;
+  ppmd[ppmd.find("PK\x01\x02") + 10] = 98;
+  Write("ppmd.zip", ppmd);
+  ExpectSameAs("unzip", "-v ppmd.zip");
+  EXPECT_EQ(Run({"-t", "enc.zip"}).exit_code, 5);
+  EXPECT_EQ(Run({"-t", "only.zip"}).exit_code, 81);
+}
+
+// Bytes between the last item and the directory, the end record not told:
+// unzip's "extra bytes ... within zipfile" warning and exit code 1 in the
+// listings, the items listed all the same.
+TEST_F(UnzipCompat, DirectoryBehindUncountedBytesIsAWarning) {
+  std::string bytes = Read("c.zip");
+  const size_t directory = bytes.find("PK\x01\x02");
+  ASSERT_NE(directory, std::string::npos);
+  bytes.insert(directory, 16, '\0');
+  Write("moved.zip", bytes);
+  for (const char* mode : {"-l", "-v", "-Z"}) ExpectSameAs("unzip", std::string(mode) + " moved.zip");
+  const ProcessResult r = Run({"-l", "moved.zip"});
+  EXPECT_NE(r.err.find("16 extra bytes at beginning or within zipfile"), std::string::npos) << r.err;
 }
 
 // A local extra-field block whose entry claims 88 bytes where 24 are left:

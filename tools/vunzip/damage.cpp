@@ -8,6 +8,7 @@
 #include <functional>
 #include <utility>
 
+#include "archive/checksum/crc32.h"
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/listing.h"
 
@@ -208,6 +209,35 @@ std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipIt
   std::string extra;
   if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
   return kLocalHeaderSize + item.DirectoryHeader().FileName.size() + extra.size();
+}
+
+int32_t CrcCountingBucket::Write(const void* buffer, int32_t count) {
+  const int32_t written = TAbBitBucketStream::Write(buffer, count);
+  UpdateCrc32Buffer(crc_, buffer, written);
+  return written;
+}
+
+std::string BadCrcLine(const std::string& name, uint32_t found, uint32_t expected, bool quiet) {
+  char line[64];
+  std::snprintf(line, sizeof line, "bad CRC %08x  (should be %08x)", found, expected);
+  const std::string shown = name.size() < 22 ? name + std::string(22 - name.size(), ' ') : name;
+  return quiet ? shown + "  " + line + "\n" : "    testing: " + shown + "   " + line + "\n";
+}
+
+std::string SkippingLine(const std::string& name, const std::string& reason) {
+  const std::string shown = name.size() < 22 ? name + std::string(22 - name.size(), ' ') : name;
+  return "   skipping: " + shown + "  " + reason + "\n";
+}
+
+std::string UnsupportedReason(const TAbZipItem& item) {
+  constexpr uint16_t kStrongEncryption = 0x0040;  // general purpose bit 6
+  if (item.FlagBits() & kStrongEncryption) return "`strong encryption' not supported";
+  // Names of methods this engine does not read, as unzip names them.
+  switch (item.Method()) {
+    case 7: return "`tokenize' method not supported";
+    case 98: return "`PPMd' method not supported";
+    default: return "unsupported compression method " + std::to_string(item.Method());
+  }
 }
 
 }  // namespace velmora::vunzip

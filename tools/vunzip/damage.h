@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/zip/bit_bucket_stream.h"
+
 namespace velmora {
 class TAbZipItem;
 class TStream;
@@ -37,12 +39,29 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
 // which leaves the stream anywhere.
 LocalHeaderReport CompareLocalHeader(TStream& archive, const TAbZipItem& item);
 
-// The whole length of the item's local header (fixed part, name, extra
-// field), or nothing when it cannot be found where the entry says.
-std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item);
-
 // The same check on one extra-field block: the text unzip prints, or
 // nothing when every entry fits.
 std::optional<std::string> ExtraFieldDamage(const std::string& block);
+
+// The sink of test mode, which also keeps the CRC-32 of what it is given,
+// so that a CRC that disagrees is reported with both values, as unzip
+// reports it.
+class CrcCountingBucket : public TAbBitBucketStream {
+ public:
+  int32_t Write(const void* buffer, int32_t count) override;
+  uint32_t Crc() const { return ~crc_; }
+
+ private:
+  uint32_t crc_ = 0xFFFFFFFFu;
+};
+
+// unzip's test line for data whose CRC disagrees: "    testing: NAME   bad
+// CRC ...", or with -q, the name and the words alone.
+std::string BadCrcLine(const std::string& name, uint32_t found, uint32_t expected, bool quiet);
+
+// unzip's line for an item it does not process: "   skipping: NAME  why".
+std::string SkippingLine(const std::string& name, const std::string& reason);
+// Why the engine cannot read the item, in unzip's manner of saying it.
+std::string UnsupportedReason(const TAbZipItem& item);
 
 }  // namespace velmora::vunzip

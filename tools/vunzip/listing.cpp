@@ -10,15 +10,6 @@ namespace velmora::vunzip {
 
 namespace {
 
-// The extended timestamp's header ID and its flag for a modification time
-// (Info-ZIP's extra field registry, "UT").
-constexpr uint16_t kExtendedTimestampId = 0x5455;
-constexpr uint8_t kHasModTime = 0x01;
-// Older fields with the access and modification times (4 bytes each, in
-// that order) that unzip reads when there is no extended timestamp:
-// Info-ZIP's first Unix field ("UX") and PKWARE's Unix field.
-constexpr uint16_t kOldInfoZipUnixId = 0x5855;
-constexpr uint16_t kPkwareUnixId = 0x000d;
 // Traditional encryption puts a 12-byte header in front of the data.
 constexpr uint64_t kEncryptionHeaderSize = 12;
 
@@ -59,37 +50,10 @@ uint64_t ListedPackedSize(const TAbZipItem& item) {
 }
 
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds) {
-  const std::string& extra = item.DirectoryHeader().ExtraField;
-  bool found_old = false;
-  int64_t old_seconds = 0;
-  size_t at = 0;
-  // Each subfield: ID and length (16 bits each), then its data; a length
-  // that runs past the block ends the walk.
-  while (extra.size() - at >= 4) {
-    const auto byte = [&](size_t i) { return static_cast<uint8_t>(extra[at + i]); };
-    // Read as unsigned, as unzip reads it: times after 2038 stay in the
-    // future rather than falling back to 1901.
-    const auto seconds_at = [&](size_t i) {
-      return static_cast<int64_t>(static_cast<uint32_t>(byte(i)) | (static_cast<uint32_t>(byte(i + 1)) << 8) |
-                                  (static_cast<uint32_t>(byte(i + 2)) << 16) |
-                                  (static_cast<uint32_t>(byte(i + 3)) << 24));
-    };
-    const uint16_t id = static_cast<uint16_t>(byte(0) | (byte(1) << 8));
-    const size_t length = static_cast<size_t>(byte(2) | (byte(3) << 8));
-    at += 4;
-    if (length > extra.size() - at) break;
-    if (id == kExtendedTimestampId && length >= 5 && (byte(0) & kHasModTime) != 0) {
-      seconds = seconds_at(1);
-      return true;
-    }
-    if ((id == kOldInfoZipUnixId || id == kPkwareUnixId) && length >= 8 && !found_old) {
-      found_old = true;
-      old_seconds = seconds_at(4);
-    }
-    at += length;
-  }
-  if (found_old) seconds = old_seconds;
-  return found_old;
+  const std::optional<int64_t> time = item.UnixModificationTime();
+  if (!time) return false;
+  seconds = *time;
+  return true;
 }
 
 std::tm ItemTime(const TAbZipItem& item) {
@@ -108,6 +72,14 @@ std::tm ItemTime(const TAbZipItem& item) {
   t.tm_min = (time >> 5) & 63;
   t.tm_sec = (time & 31) * 2;
   return t;
+}
+
+int64_t ItemSeconds(const TAbZipItem& item) {
+  int64_t seconds = 0;
+  if (ExtendedModTime(item, seconds)) return seconds;
+  std::tm t = ItemTime(item);
+  t.tm_isdst = -1;
+  return static_cast<int64_t>(std::mktime(&t));
 }
 
 int64_t SavedPermille(uint64_t unpacked, uint64_t packed) {
@@ -153,8 +125,9 @@ std::string MethodName(const TAbZipItem& item) {
     case 9: return std::string("Def64") + kLevel[(item.FlagBits() >> 1) & 3];
     case 12: return "BZip2";
     case 14: return "LZMA";
-    // Later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as unzip
-    // 6.0 lists them.
+    case 98: return "PPMd";
+    // Other later methods (Zstandard 93, XZ 95, AES 99 ...) by number, as
+    // unzip 6.0 lists them.
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "Unk:%03u", item.Method());

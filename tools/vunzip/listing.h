@@ -45,8 +45,13 @@ uint64_t ListedPackedSize(const TAbZipItem& item);
 // extended timestamp (extra field 0x5455) where the item has one, else
 // from the DOS date and time, as unzip shows it.
 std::tm ItemTime(const TAbZipItem& item);
-// The seconds-since-1970 value of the extended timestamp, when present.
+// The item's Unix modification time (extended timestamp, or Info-ZIP's or
+// PKWARE's older Unix field), when present and usable as unzip uses it.
 bool ExtendedModTime(const TAbZipItem& item, int64_t& seconds);
+
+// The item's modification time in seconds since 1970: its Unix time, else
+// its DOS time read as local time.
+int64_t ItemSeconds(const TAbZipItem& item);
 
 // unzip's ratio: the part saved, in tenths of a percent, rounded half
 // away from zero; negative when the data grew. Clamped to -999999, whatever

@@ -30,6 +30,7 @@
 #include "platform/folder_handles.h"
 #include "platform/paths.h"
 #include "platform/sysutils.h"
+#include "tools/vunzip/archives.h"
 #include "tools/vunzip/damage.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
@@ -45,6 +46,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitWarning = 1;
 constexpr int kExitArchiveError = 2;
 constexpr int kExitSevere = 3;
+constexpr int kExitNoPassword = 5;  // no terminal to ask for one
 constexpr int kExitNotFound = 9;
 constexpr int kExitZipBomb = 12;
 constexpr int kExitBadOptions = 10;
@@ -71,14 +73,22 @@ int ExitCodeFor(const std::exception& e) {
 
 class Vunzip {
  public:
-  explicit Vunzip(Options options)
+  // several: one of several archives of a run, which leaves out the line
+  // that names the one archive given; separate: a blank line goes before
+  // this archive's listing, as unzip puts one between archives.
+  explicit Vunzip(Options options, bool several = false, bool separate = false)
       : options_(std::move(options)),
+        several_(several),
+        separate_(separate),
         bar_(options_.quiet < 2 &&
              (options_.mode == Mode::kExtract || options_.mode == Mode::kTest)) {}
 
   int Run();
+  // No ZIP directory was found in the file.
+  bool NoDirectory() const { return no_directory_; }
 
  private:
+  void ReportNoDirectory();
   bool OpenArchive();
   void SelectItems();
   void HookEvents();
@@ -88,11 +98,15 @@ class Vunzip {
   int ZipInfo();
   bool WantedByFreshen(const TAbZipItem& item) const;
   void AnswerOverwrite(std::string& target, bool& confirm);
-  void StampArchive();
   void PrintUnmatched(std::FILE* out);
   std::string Comment() const;
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
+  bool Skipped(const TAbZipItem& item, const std::exception& e);
+  bool ZipInfoHeaderShown() const {
+    return options_.mode == Mode::kZipInfo && options_.zipinfo.format != ZipInfoFormat::kVerbose &&
+           ZipInfoShowsHeader(options_.zipinfo, !options_.include.empty());
+  }
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
@@ -105,6 +119,12 @@ class Vunzip {
   }
 
   Options options_;
+  const bool several_;
+  const bool separate_;
+  bool no_directory_ = false;
+  // unzip's warning about bytes in front of the archive, which test mode
+  // prints under its "Archive:" line.
+  std::string extra_bytes_warning_;
   // The archive's file as found (NAME.zip for NAME), shown on "Archive:".
   std::string archive_path_;
   ProgressBar bar_;
@@ -119,10 +139,13 @@ class Vunzip {
   // Counts every failed item, so that a later failure with the same exit
   // code as an earlier one is still seen as a failure.
   int failures_ = 0;
+  int unsupported_ = 0;  // items skipped for a method or encryption we lack
   // Inside the driver a CRC mismatch is reported to the failure event
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
   bool in_driver_ = false;
+  // The sink of the item under test, whose CRC a failure report shows.
+  const CrcCountingBucket* test_sink_ = nullptr;
   bool overwrite_declined_ = false;
   bool overwrite_all_ = false;
   bool overwrite_none_ = false;
@@ -141,6 +164,30 @@ class Vunzip {
   // Links made in this run, as shown: unzip lists them again at the end.
   std::vector<std::pair<std::string, std::string>> links_made_;
 };
+
+// An item the engine cannot read (its method, or PKWARE's strong
+// encryption), or one whose password nobody can give (no -P, no terminal):
+// unzip's "skipping:" line among the item lines, its exit code, and the
+// item counts as failed. False for any other failure.
+bool Vunzip::Skipped(const TAbZipItem& item, const std::exception& e) {
+  const bool unsupported = ExitCodeFor(e) == kExitUnsupported;
+  const bool no_password = ExitCodeFor(e) == kExitBadPassword && !options_.password &&
+                           !unzipper_.OnNeedPassword;
+  if (!unsupported && !no_password) return false;
+  bar_.Clear();
+  std::fflush(stdout);
+  // Among test mode's lines, on stderr when extracting; -q leaves out the
+  // line for a method, not the one for a password, as unzip does.
+  if (!unsupported || options_.quiet == 0) {
+    std::fputs(SkippingLine(SafeName(item.GetStoredName()),
+                            unsupported ? UnsupportedReason(item) : "unable to get password").c_str(),
+               options_.mode == Mode::kTest ? stdout : stderr);
+  }
+  exit_code_ = std::max(exit_code_, unsupported ? kExitUnsupported : kExitNoPassword);
+  ++failures_;
+  if (unsupported) ++unsupported_;
+  return true;
+}
 
 void Vunzip::Fail(const std::string& name, const std::string& message, int code) {
   bar_.Clear();
@@ -247,6 +294,14 @@ bool Vunzip::OpenArchive() {
       WindowsPath(std::filesystem::absolute(host, ec).lexically_normal().string());
   try {
     if (DetectArchiveKind(windows_name) == akUnknown) {
+      // Not a ZIP by its name or its start: a ZIP nonetheless when an end
+      // record is there (the engine reads it under any name), else the file
+      // holds no ZIP directory, which unzip answers in words of its own.
+      if (!HasEndRecordSignature(host)) {
+        ReportNoDirectory();
+        exit_code_ = kExitNotFound;
+        return false;
+      }
       unzipper_.ForceKind = true;
       unzipper_.SetArchiveKind(akZip);
     }
@@ -261,15 +316,30 @@ bool Vunzip::OpenArchive() {
     return false;
   }
   archive_ = unzipper_.ZipArchive();
-  if (archive_ != nullptr && archive_->ExtraBytes > 0) {
+  if (archive_ == nullptr) return false;
+  if (separate_ && (options_.mode == Mode::kZipInfo || options_.quiet == 0)) std::fputc('\n', stdout);
+  // Bytes in front of the archive, or before its directory.
+  const int64_t extra_bytes =
+      archive_->ExtraBytes > 0 ? archive_->ExtraBytes : MisplacedDirectoryBytes(*archive_);
+  if (extra_bytes > 0) {
     // As unzip says it, and with its exit code for a warning.
-    std::fprintf(stderr,
-                 "warning [%s]:  %lld extra bytes at beginning or within zipfile\n"
-                 "  (attempting to process anyway)\n",
-                 options_.archive.c_str(), static_cast<long long>(archive_->ExtraBytes));
+    extra_bytes_warning_ = "warning [" + SafeName(archive_path_) + "]:  " +
+                           std::to_string(extra_bytes) +
+                           " extra bytes at beginning or within zipfile\n"
+                           "  (attempting to process anyway)\n";
+    // Test mode and zipinfo's listings with a header line show it among
+    // their lines, as unzip and zipinfo do; the others on stderr.
+    if (options_.mode != Mode::kTest && !ZipInfoHeaderShown()) {
+      std::fputs(extra_bytes_warning_.c_str(), stderr);
+    }
     exit_code_ = std::max(exit_code_, kExitWarning);
   }
-  return archive_ != nullptr;
+  return true;
+}
+
+void Vunzip::ReportNoDirectory() {
+  no_directory_ = true;
+  PrintNoDirectory(options_, SafeName(archive_path_), separate_, several_);
 }
 
 void Vunzip::SelectItems() {
@@ -319,9 +389,17 @@ void Vunzip::HookEvents() {
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           TAbErrorClass, int32_t code) {
-    if (in_driver_ && code == AbZipBadCRC && item != nullptr) {
+    if (!in_driver_ || code != AbZipBadCRC || item == nullptr) return;
+    if (test_sink_ == nullptr) {
       Fail(item->GetStoredName(), ArchiveMessage(AbZipBadCRC), kExitArchiveError);
+      return;
     }
+    // Test mode says it on the item's line, with both values, as unzip.
+    bar_.Clear();
+    std::fputs(BadCrcLine(SafeName(item->GetStoredName()), test_sink_->Crc(), item->GetCrc32(),
+                          options_.quiet > 0).c_str(), stdout);
+    exit_code_ = std::max(exit_code_, kExitArchiveError);
+    ++failures_;
   };
   if (!options_.password && TerminalAvailable()) {
     unzipper_.OnNeedPassword = [this](void*, std::string& password) {
@@ -352,7 +430,7 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
     UnzipItemToFile(archive, item, name);
   } catch (const std::exception& e) {
     in_driver_ = false;
-    Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
+    if (!Skipped(item, e)) Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
     throw;  // the archive reports it as an item failure and goes on
   }
   in_driver_ = false;
@@ -394,13 +472,7 @@ bool Vunzip::WantedByFreshen(const TAbZipItem& item) const {
   if (lstat((dir + "/" + name).c_str(), &existing) != 0) {
     return options_.freshen == Freshen::kNewerOrMissing;
   }
-  int64_t item_seconds = 0;
-  if (!ExtendedModTime(item, item_seconds)) {
-    std::tm t = ItemTime(item);
-    t.tm_isdst = -1;
-    item_seconds = static_cast<int64_t>(std::mktime(&t));
-  }
-  return item_seconds > static_cast<int64_t>(existing.st_mtime);
+  return ItemSeconds(item) > static_cast<int64_t>(existing.st_mtime);
 }
 
 // unzip's question, asked on the terminal. Without one nobody can answer:
@@ -564,6 +636,7 @@ std::string Vunzip::Comment() const { return archive_->EndRecord().ZipfileCommen
 
 int Vunzip::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::fputs(extra_bytes_warning_.c_str(), stdout);
   TStream* own = SingleFileStream();
   if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
@@ -580,15 +653,17 @@ int Vunzip::Test() {
     }
     const int failures_before = failures_;
     (void)ReportLocalHeader(*item);
-    TAbBitBucketStream bucket;
+    CrcCountingBucket bucket;
+    test_sink_ = &bucket;
     archive_->ActiveItem = item;
     in_driver_ = true;
     try {
       UnzipItemToStream(*archive_, *item, &bucket);
     } catch (const std::exception& e) {
-      Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      if (!Skipped(*item, e)) Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
+    test_sink_ = nullptr;
     if (failures_ == failures_before && options_.quiet == 0) {
       bar_.Clear();
       std::printf("    testing: %-22s   OK\n", SafeName(item->GetStoredName()).c_str());
@@ -598,17 +673,24 @@ int Vunzip::Test() {
   PrintUnmatched(stdout);
   if (options_.quiet < 2) {
     const std::string name = SafeName(archive_path_);
-    if (selected_.empty() && unmatched_.empty()) {
+    const size_t tested = selected_.size() - static_cast<size_t>(unsupported_);
+    if ((selected_.empty() && unmatched_.empty()) || (tested == 0 && unsupported_ > 0)) {
       std::printf("Caution:  zero files tested in %s.\n", name.c_str());
     } else if (exit_code_ == kExitWarning && header_warnings_) {
       std::printf("At least one warning-error was detected in %s.\n", name.c_str());
-    } else if (exit_code_ <= kExitWarning && !options_.include.empty()) {
-      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(),
-                  selected_.size(), selected_.size() == 1 ? "" : "s");
+    } else if ((exit_code_ <= kExitWarning ||
+                (exit_code_ == kExitUnsupported && failures_ == unsupported_)) &&
+               (!options_.include.empty() || unsupported_ > 0)) {
+      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(), tested,
+                  tested == 1 ? "" : "s");
     } else if (exit_code_ <= kExitWarning) {
       std::printf("No errors detected in compressed data of %s.\n", name.c_str());
     } else {
       std::printf("At least one error was detected in %s.\n", name.c_str());
+    }
+    if (unsupported_ > 0) {
+      std::printf("%d file%s skipped because of unsupported compression or encoding.\n",
+                  unsupported_, unsupported_ == 1 ? "" : "s");
     }
   }
   return exit_code_;
@@ -659,38 +741,19 @@ int Vunzip::ZipInfo() {
   if (stat(archive_path_.c_str(), &file) == 0) shown.file_size = static_cast<uint64_t>(file.st_size);
   shown.entry_count = archive_->ItemCount();
   shown.comment = Comment();
+  if (ZipInfoHeaderShown()) shown.warning = extra_bytes_warning_;
   if (options_.zipinfo.format == ZipInfoFormat::kVerbose) {
-    const auto& end = archive_->EndRecord();
-    PrintZipInfoVerbose(stdout, shown, selected_, end.DirectorySize, end.DirectoryOffset);
+    LocateEndRecords(*archive_, shown);
+    std::vector<int> numbers;
+    for (int i = 0; i < archive_->ItemCount(); ++i) {
+      if (selected_set_.count(archive_->ZipItems(i)) != 0) numbers.push_back(i + 1);
+    }
+    PrintZipInfoVerbose(stdout, shown, selected_, numbers);
   } else {
     PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
   }
   std::fflush(stdout);
   return exit_code_;
-}
-
-// -T: the archive takes the time of its newest item, as unzip sets it.
-void Vunzip::StampArchive() {
-  int64_t newest = 0;
-  bool any = false;
-  for (int i = 0; i < archive_->ItemCount(); ++i) {
-    const TAbZipItem& item = *archive_->ZipItems(i);
-    int64_t seconds = 0;
-    if (!ExtendedModTime(item, seconds)) {
-      std::tm t = ItemTime(item);
-      t.tm_isdst = -1;
-      seconds = static_cast<int64_t>(std::mktime(&t));
-    }
-    if (!any || seconds > newest) newest = seconds;
-    any = true;
-  }
-  if (!any) return;
-  timespec times[2] = {};
-  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(newest);
-  if (utimensat(AT_FDCWD, archive_path_.c_str(), times, 0) != 0) {
-    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
-    exit_code_ = std::max(exit_code_, kExitWarning);
-  }
 }
 
 int Vunzip::Run() {
@@ -716,7 +779,11 @@ int Vunzip::Run() {
     default:
       break;
   }
-  if (options_.stamp_archive && options_.mode == Mode::kExtract) StampArchive();
+  if (options_.stamp_archive && options_.mode == Mode::kExtract &&
+      !StampWithNewestItem(*archive_, archive_path_)) {
+    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
+    exit_code_ = std::max(exit_code_, kExitWarning);
+  }
   if (options_.mode == Mode::kTest) {
     HookEvents();
     return Test();
@@ -734,19 +801,12 @@ int Vunzip::Run() {
   return Extract();
 }
 
-// -M: standard output through $PAGER (more when unset), when it is a
-// terminal; piped output is left alone, as a pager there helps nobody.
-std::FILE* StartPager() {
-  if (isatty(STDOUT_FILENO) != 1) return nullptr;
-  const char* pager = std::getenv("PAGER");
-  std::FILE* pipe = popen(pager && *pager ? pager : "more", "w");
-  if (pipe == nullptr) return nullptr;
-  std::fflush(stdout);
-  if (dup2(fileno(pipe), STDOUT_FILENO) < 0) {
-    pclose(pipe);
-    return nullptr;
-  }
-  return pipe;
+// One archive: whether its directory was found, and its exit code.
+int RunOne(Options options, bool several, bool separate, bool& no_directory) {
+  Vunzip run(std::move(options), several, separate);
+  const int code = run.Run();
+  no_directory = run.NoDirectory();
+  return code;
 }
 
 }  // namespace
@@ -802,8 +862,7 @@ int main(int argc, char** argv) {
   std::FILE* pager = parsed.options.pager ? StartPager() : nullptr;
   int code = kExitSevere;
   try {
-    Vunzip run(std::move(parsed.options));
-    code = run.Run();
+    code = RunArchives(std::move(parsed.options), RunOne);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
   }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace velmora::vunzip {
 
@@ -125,6 +126,21 @@ void ProgressBar::Draw(bool force) {
                item_percent_, name.c_str());
   std::fflush(stderr);
   shown_ = true;
+}
+
+// -M: standard output through $PAGER (more when unset), when it is a
+// terminal; piped output is left alone, as a pager there helps nobody.
+std::FILE* StartPager() {
+  if (isatty(STDOUT_FILENO) != 1) return nullptr;
+  const char* pager = std::getenv("PAGER");
+  std::FILE* pipe = popen(pager && *pager ? pager : "more", "w");
+  if (pipe == nullptr) return nullptr;
+  std::fflush(stdout);
+  if (dup2(fileno(pipe), STDOUT_FILENO) < 0) {
+    pclose(pipe);
+    return nullptr;
+  }
+  return pipe;
 }
 
 }  // namespace velmora::vunzip

@@ -3,6 +3,7 @@
 // work that takes a while.
 #pragma once
 
+#include <cstdio>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -52,5 +53,9 @@ class ProgressBar {
   uint8_t item_percent_ = 0;
   std::string item_name_;
 };
+
+// -M: standard output through $PAGER (more when unset), when it is a
+// terminal; the pager's pipe, or nullptr when output stays as it is.
+std::FILE* StartPager();
 
 }  // namespace velmora::vunzip

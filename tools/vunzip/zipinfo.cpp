@@ -118,7 +118,7 @@ void PrintItemLine(std::FILE* out, const TAbZipItem& item, ZipInfoFormat format,
   const uint64_t size = UnpackedSize(item);
   const bool encrypted = item.GetEncrypted();
   const bool text = (item.DirectoryHeader().InternalFileAttributes & 1) != 0;
-  const bool extra = !item.DirectoryHeader().ExtraField.empty();
+  const bool extra = !item.DirectoryHeader().ExtraField.empty() || ImpliedLocalFieldLength(item) > 0;
   const bool descriptor = (item.FlagBits() & kFlagDataDescriptor) != 0;
   char kind[3] = {text ? 't' : 'b', '-', 0};
   if (encrypted) kind[0] = static_cast<char>(kind[0] - 'a' + 'A');
@@ -207,31 +207,43 @@ std::string ZipInfoMethod(const TAbZipItem& item) {
   }
 }
 
+bool ZipInfoShowsHeader(const ZipInfoOptions& options, bool names_given) {
+  switch (options.format) {
+    case ZipInfoFormat::kNamesOnly: return false;
+    case ZipInfoFormat::kNames: return options.header.value_or(false);
+    case ZipInfoFormat::kVerbose: return true;
+    default: break;
+  }
+  if (options.explicit_format) return true;
+  if (options.header || options.totals) return options.header.value_or(false);
+  return !names_given;
+}
+
 void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
                   const std::vector<TAbZipItem*>& items, const ZipInfoOptions& options,
                   bool names_given) {
   const ZipInfoFormat format = options.format;
-  bool header = false, totals = false, listing = true, comment = options.comment;
+  const bool header = ZipInfoShowsHeader(options, names_given);
+  bool totals = false, listing = true, comment = options.comment;
   if (format == ZipInfoFormat::kNamesOnly) {
     comment = false;
   } else if (format == ZipInfoFormat::kNames) {
-    header = options.header.value_or(false);
     totals = options.totals.value_or(false);
   } else if (options.explicit_format) {
-    header = totals = true;
+    totals = true;
   } else if (options.header || options.totals) {
     // -h or -t alone: only what they ask for, unless names pick items.
-    header = options.header.value_or(false);
     totals = options.totals.value_or(false);
     listing = names_given;
   } else {
-    header = totals = !names_given;
+    totals = !names_given;
   }
   if (header) std::fprintf(out, "Archive:  %s\n", SafeName(archive.name).c_str());
   if (comment) PrintComment(out, archive.comment);
   if (header) {
     std::fprintf(out, "Zip file size: %" PRIu64 " bytes, number of entries: %d\n",
                  archive.file_size, archive.entry_count);
+    std::fputs(archive.warning.c_str(), out);
   }
   uint64_t total = 0, total_packed = 0;
   for (const TAbZipItem* item : items) {

@@ -74,6 +74,30 @@ TEST(ZipExtraFields, ExtendedTimestampAndUnixOwnerAreRead) {
   EXPECT_FALSE(z.Item(4).UnixExtra().Uid.has_value());
 }
 
+TEST(ZipExtraFields, PkwareUnixFieldGivesTimesAndOwnerOnlyWhereNothingElseDoes) {
+  // Access time, modification time, uid, gid: the old Unix field's layout.
+  const std::string pkware = Block(0x000d, Le(1500000100, 4) + Le(1500000000, 4) + Le(7, 2) + Le(8, 2));
+  const std::string ut = Block(0x5455, "\x01" + Le(1700000000, 4));
+  Listed z({{.name = "a", .central_extra = pkware}, {.name = "b", .central_extra = pkware + ut}});
+  const TAbUnixExtra& a = z.Item(0).UnixExtra();
+  EXPECT_EQ(a.ModificationTime, 1500000000);
+  EXPECT_EQ(a.AccessTime, 1500000100);
+  EXPECT_EQ(a.Uid, 7u);
+  EXPECT_EQ(a.Gid, 8u);
+  EXPECT_EQ(z.Item(1).UnixExtra().ModificationTime, 1700000000);
+}
+
+TEST(ZipExtraFields, TimeWithTopBitSetCountsOnlyBesideADosTimePast2038) {
+  const std::string late = Block(0x5455, "\x01" + Le(0x90000000u, 4));  // 2046-07-23
+  Listed z({{.name = "a", .central_extra = late},
+            {.name = "b", .dos_date = static_cast<uint16_t>(((2046 - 1980) << 9) | (7 << 5) | 22),
+             .central_extra = late},
+            {.name = "c", .central_extra = Block(0x5455, "\x01" + Le(1700000000, 4))}});
+  EXPECT_FALSE(z.Item(0).UnixModificationTime().has_value());
+  EXPECT_EQ(z.Item(1).UnixModificationTime(), int64_t{0x90000000});
+  EXPECT_EQ(z.Item(2).UnixModificationTime(), 1700000000);
+}
+
 TEST(ZipExtraFields, CutBlocksAreIgnoredNotReadPastTheirEnd) {
   // Sizes that run past the field, and values cut short inside a block.
   Listed z({{.name = "a", .central_extra = Le(0x5455, 2) + Le(50, 2) + "\x01\x00"},
