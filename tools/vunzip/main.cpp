@@ -746,7 +746,10 @@ int Vunzip::ZipInfo() {
     LocateEndRecords(*archive_, shown);
     std::vector<int> numbers;
     for (int i = 0; i < archive_->ItemCount(); ++i) {
-      if (selected_set_.count(archive_->ZipItems(i)) != 0) numbers.push_back(i + 1);
+      const TAbArchiveItem* item = archive_->ZipItems(i);
+      if (std::binary_search(selected_set_.begin(), selected_set_.end(), item)) {
+        numbers.push_back(i + 1);
+      }
     }
     PrintZipInfoVerbose(stdout, shown, selected_, numbers);
   } else {
