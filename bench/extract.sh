@@ -92,6 +92,12 @@ for dir in "${corpus_dirs[@]}"; do
 done
 
 # --- timing ----------------------------------------------------------------
+# Every run starts with nothing left to write back: the previous tool's
+# thousands of dirty files would otherwise be flushed on the next tool's
+# time, and with the tools rotating through the rounds whichever runs after
+# a many-files extraction pays 3-5x for it.
+settle() { sync; }
+
 # One command into a fresh folder; prints the wall time in milliseconds.
 # A tool that fails on an archive (bsdtar has no Deflate64) gets "fail".
 run_no=0
@@ -101,6 +107,7 @@ time_extract() {
   out="$work/out/$$-$run_no-$tool"
   mkdir -p "$out"
   local start end rc=0
+  settle
   start=$(date +%s%N)
   case $tool in
     vunzip) "$vunzip" -qq -o -d "$out" "$zip_file" >/dev/null 2>&1 || rc=$? ;;
@@ -116,6 +123,7 @@ time_extract() {
 
 time_test() {
   local tool=$1 zip_file=$2 start end rc=0
+  settle
   start=$(date +%s%N)
   case $tool in
     vunzip) "$vunzip" -t -qq "$zip_file" >/dev/null 2>&1 || rc=$? ;;
