@@ -145,7 +145,8 @@ Decoding DecodeStream(TStream* input, TStream* dest, const TAbDeflateHelper& opt
   const bool deflate64 = (options.Options & dfoDeflate64) != 0;
   TAbDfInBitStream reader(input, options.SourceSize, options.OnProgressPercent);
   TAbDfOutputWindow window(dest, log, test_only, options.OutputLimit,
-                           (options.Options & dfoAdler32) == 0, deflate64);
+                           (options.Options & dfoAdler32) == 0, deflate64,
+                           options.KnownUnpackedSize);
   Decoding d;
   try {
     DecodeBlocks(reader, window, deflate64);
@@ -173,6 +174,18 @@ Decoding DecodeStream(TStream* input, TStream* dest, const TAbDeflateHelper& opt
   return d;
 }
 }  // namespace
+
+bool InflatedSizeIsPossible(int64_t packed_size, int64_t unpacked_size, bool deflate64) {
+  // The densest stream repeats its longest match with one-bit codes for
+  // the length and the distance: 258 bytes per 2 bits in Deflate, 65,538
+  // per 18 (16 extra length bits) in Deflate64; one longest match more
+  // covers a block header and a partial last byte.
+  const int64_t per_byte = deflate64 ? 65538 * 8 / 18 + 1 : 258 * 8 / 2;
+  const int64_t slack = deflate64 ? kDeflate64MaxMatch : kDeflateMaxMatch;
+  if (packed_size < 0 || unpacked_size < 0) return false;
+  if (packed_size > (INT64_MAX - slack) / per_byte) return true;
+  return unpacked_size <= packed_size * per_byte + slack;
+}
 
 uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
   Assert(source != nullptr, "Deflate: aSource stream cannot be nil", kUnit, 687);
