@@ -13,10 +13,12 @@ using namespace fast_entry;
 struct DeflateTraits {
   // Bits peeked beyond the code: the largest count of length extra bits.
   static constexpr int32_t kLiteralPeekExtra = 5;
+  static constexpr bool kDistanceBeforeRefill = true;
   static constexpr const char* kBadDistance = inflate_cause::kDistanceSymbol;
 };
 struct Deflate64Traits {
   static constexpr int32_t kLiteralPeekExtra = 16;
+  static constexpr bool kDistanceBeforeRefill = false;
   static constexpr const char* kBadDistance = inflate_cause::kDistance64Symbol;
 };
 // Largest count of distance extra bits (Deflate64's symbols 30 and 31).
@@ -203,8 +205,16 @@ template <class Traits, bool kBmi2>
     uint64_t saved = bitbuf;
     consume(e);
     const uint32_t length = value_of(saved, e);
-    refill();
-    uint32_t d = dist[bitbuf & kDistMask];
+    // A Deflate length takes at most 15 + 5 bits, which leaves the distance
+    // table's 8 bits in place: its entry is looked up while the refill runs.
+    uint32_t d;
+    if constexpr (Traits::kDistanceBeforeRefill) {
+      d = dist[bitbuf & kDistMask];
+      refill();
+    } else {
+      refill();
+      d = dist[bitbuf & kDistMask];
+    }
     if (d & kExceptional) {
       if (d & kSubtable) d = subtable(dist, d, bitbuf, kDistanceTableBits);
       if (d & kExceptional) {
