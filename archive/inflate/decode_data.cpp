@@ -184,7 +184,7 @@ template <class Traits, bool kBmi2>
     }
     // At least 34 bits are left here. A subtable link is exceptional too,
     // so a plain length takes one test.
-    if (e & kExceptional) {
+    if (e & kExceptional) [[unlikely]] {
       if (e & kSubtable) {
         e = subtable(lit, e, bitbuf, kLiteralTableBits);
         if (e & kLiteral) {
@@ -215,7 +215,7 @@ template <class Traits, bool kBmi2>
       refill();
       d = dist[bitbuf & kDistMask];
     }
-    if (d & kExceptional) {
+    if (d & kExceptional) [[unlikely]] {
       if (d & kSubtable) d = subtable(dist, d, bitbuf, kDistanceTableBits);
       if (d & kExceptional) {
         save();
@@ -225,7 +225,7 @@ template <class Traits, bool kBmi2>
     saved = bitbuf;
     consume(d);
     const uint32_t distance = value_of(saved, d);
-    if (distance > static_cast<uint32_t>(out - out_start)) {
+    if (distance > static_cast<uint32_t>(out - out_start)) [[unlikely]] {
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
     }

@@ -156,25 +156,28 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
       sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], bits));
     }
   }
-  table.entries.resize(main_size);
+  size_t total = main_size;
+  for (int32_t i = 0; i < long_prefix_count; ++i) total += size_t{1} << sub_bits[long_prefixes[i]];
+  table.entries.Resize(total);
+  uint32_t* const entries = table.entries.data();
   if (complete) {
-    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, bases);
+    FillCompleteMain(entries, main_bits, lengths, count, per_length, reversed, bases);
   } else {
     // Slots no code reaches stay invalid.
-    std::fill(table.entries.begin(), table.entries.end(), kInvalid);
+    std::fill_n(entries, main_size, kInvalid);
     for (int32_t symbol = 0; symbol < count; ++symbol) {
       uint32_t length = static_cast<uint32_t>(lengths[symbol]);
       if (length == 0 || length > main_bits) continue;
       uint32_t entry = SymbolEntry(bases, symbol, length);
-      for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length)
-        table.entries[at] = entry;
+      for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length) entries[at] = entry;
     }
   }
+  uint32_t offset = main_size;
   for (int32_t i = 0; i < long_prefix_count; ++i) {
     uint32_t prefix = long_prefixes[i];
-    uint32_t offset = static_cast<uint32_t>(table.entries.size());
-    table.entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
-    table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
+    entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
+    std::fill_n(entries + offset, size_t{1} << sub_bits[prefix], kInvalid);
+    offset += 1u << sub_bits[prefix];
   }
   if (long_prefix_count == 0) return true;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
@@ -182,10 +185,10 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
     if (length <= main_bits) continue;
     uint32_t entry = SymbolEntry(bases, symbol, length);
     uint32_t r = reversed[symbol];
-    uint32_t link = table.entries[r & (main_size - 1)];
+    uint32_t link = entries[r & (main_size - 1)];
     uint32_t size = 1u << SubtableBits(link);
     for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
-      table.entries[Value(link) + at] = entry;
+      entries[Value(link) + at] = entry;
   }
   return true;
 }

@@ -17,6 +17,8 @@ constexpr int32_t kPassOnBlock = 1 << 18;
 constexpr int32_t kSlideSpan = 4 * kPassOnBlock;
 // Room behind the longest match for word copies that run past its end.
 constexpr int32_t kOvershoot = 64;
+// Memory is borrowed for outputs of at least this many times the room above.
+constexpr int64_t kLendingRooms = 64;
 constexpr uint32_t kAdlerBase = 65521;  // largest prime below 2^16 (RFC 1950)
 }  // namespace
 
@@ -52,9 +54,11 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_on
   if (output_limit_ > limit_write_point_) output_limit_ = limit_write_point_;
   max_match_ = deflate64 ? kDeflate64MaxMatch : kDeflateMaxMatch;
   // A limited preview goes through the careful path anyway, and leaves most
-  // of the memory unused.
+  // of the memory unused. Lent memory has no room behind it, so its last
+  // longest match and overshoot go through the careful path too: for small
+  // outputs that costs more than the copy it saves.
   uint8_t* lent = nullptr;
-  if (!test_only_ && output_limit_ <= 0 && known_size_ > 0)
+  if (!test_only_ && output_limit_ <= 0 && known_size_ >= kLendingRooms * (max_match_ + kOvershoot))
     lent = dest_->DirectWriteBlock(known_size_);
   if (lent != nullptr) {
     start_ = out_ = pending_ = uncommitted_ = lent;
