@@ -33,6 +33,10 @@ void TStream::WriteBuffer(const void* buffer, int32_t count) {
 
 void TStream::RaiseWriteError() { throw EWriteError(); }
 
+uint8_t* TStream::DirectWriteBlock(int64_t) { return nullptr; }
+
+void TStream::CommitDirect(int64_t) {}
+
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   if (count == 0) {
     source.SetPosition(0);
@@ -161,6 +165,19 @@ int64_t TMemoryStream::Seek(int64_t offset, uint16_t origin) {
   if (target < 0) return -1;
   position_ = target;
   return position_;
+}
+
+uint8_t* TMemoryStream::DirectWriteBlock(int64_t count) {
+  if (count < 0 || position_ > INT64_MAX - count) return nullptr;
+  size_before_direct_ = Size();
+  const int64_t end = position_ + count;
+  if (end > Size()) data_.resize(static_cast<size_t>(end));
+  return data_.data() + position_;
+}
+
+void TMemoryStream::CommitDirect(int64_t count) {
+  position_ += count;
+  data_.resize(static_cast<size_t>(std::max(size_before_direct_, position_)));
 }
 
 void TMemoryStream::SetSize(int64_t new_size) {

@@ -37,6 +37,15 @@ class TStream {
   // the whole of source from its start. Returns the bytes copied.
   int64_t CopyFrom(TStream& source, int64_t count);
 
+  // Memory that holds the stream's next count bytes, lent to a writer that
+  // would otherwise fill a buffer of its own and copy it in: a decoder then
+  // produces its output in place. Null (the default) when the stream keeps
+  // no such memory. Nothing counts as written until CommitDirect(n) takes
+  // the first n bytes of it (n <= count) and moves the position past them;
+  // any other call on the stream in between may move or drop the memory.
+  virtual uint8_t* DirectWriteBlock(int64_t count);
+  virtual void CommitDirect(int64_t count);
+
  protected:
   // What WriteBuffer raises after a short Write: EWriteError here; a stream
   // that knows why its write fell short says so.
@@ -92,6 +101,9 @@ class TMemoryStream : public TStream {
   int64_t Seek(int64_t offset, uint16_t origin) override;
   int64_t Size() override { return static_cast<int64_t>(data_.size()); }
   void SetSize(int64_t new_size) override;
+  // The vector itself, grown to hold count bytes from the position.
+  uint8_t* DirectWriteBlock(int64_t count) override;
+  void CommitDirect(int64_t count) override;
 
   const std::vector<uint8_t>& Data() const { return data_; }
   std::vector<uint8_t>& Data() { return data_; }
@@ -100,6 +112,9 @@ class TMemoryStream : public TStream {
  private:
   std::vector<uint8_t> data_;
   int64_t position_ = 0;
+  // The size before DirectWriteBlock grew the vector, which CommitDirect
+  // brings back to what was committed.
+  int64_t size_before_direct_ = 0;
 };
 
 }  // namespace velmora

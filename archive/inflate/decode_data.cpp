@@ -13,10 +13,12 @@ using namespace fast_entry;
 struct DeflateTraits {
   // Bits peeked beyond the code: the largest count of length extra bits.
   static constexpr int32_t kLiteralPeekExtra = 5;
+  static constexpr bool kDistanceBeforeRefill = true;
   static constexpr const char* kBadDistance = inflate_cause::kDistanceSymbol;
 };
 struct Deflate64Traits {
   static constexpr int32_t kLiteralPeekExtra = 16;
+  static constexpr bool kDistanceBeforeRefill = false;
   static constexpr const char* kBadDistance = inflate_cause::kDistance64Symbol;
 };
 // Largest count of distance extra bits (Deflate64's symbols 30 and 31).
@@ -182,7 +184,7 @@ template <class Traits, bool kBmi2>
     }
     // At least 34 bits are left here. A subtable link is exceptional too,
     // so a plain length takes one test.
-    if (e & kExceptional) {
+    if (e & kExceptional) [[unlikely]] {
       if (e & kSubtable) {
         e = subtable(lit, e, bitbuf, kLiteralTableBits);
         if (e & kLiteral) {
@@ -203,9 +205,17 @@ template <class Traits, bool kBmi2>
     uint64_t saved = bitbuf;
     consume(e);
     const uint32_t length = value_of(saved, e);
-    refill();
-    uint32_t d = dist[bitbuf & kDistMask];
-    if (d & kExceptional) {
+    // A Deflate length takes at most 15 + 5 bits, which leaves the distance
+    // table's 8 bits in place: its entry is looked up while the refill runs.
+    uint32_t d;
+    if constexpr (Traits::kDistanceBeforeRefill) {
+      d = dist[bitbuf & kDistMask];
+      refill();
+    } else {
+      refill();
+      d = dist[bitbuf & kDistMask];
+    }
+    if (d & kExceptional) [[unlikely]] {
       if (d & kSubtable) d = subtable(dist, d, bitbuf, kDistanceTableBits);
       if (d & kExceptional) {
         save();
@@ -215,7 +225,7 @@ template <class Traits, bool kBmi2>
     saved = bitbuf;
     consume(d);
     const uint32_t distance = value_of(saved, d);
-    if (distance > static_cast<uint32_t>(out - out_start)) {
+    if (distance > static_cast<uint32_t>(out - out_start)) [[unlikely]] {
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
     }

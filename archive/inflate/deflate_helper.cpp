@@ -21,6 +21,7 @@ void TAbDeflateHelper::Assign(const TAbDeflateHelper& other) {
   OutputLimit = other.OutputLimit;
   Passphrase = other.Passphrase;
   SourceSize = other.SourceSize;
+  KnownUnpackedSize = other.KnownUnpackedSize;
 }
 
 TAbLogger::TAbLogger(const std::string& file_name) : buffer_(new uint8_t[kBufferSize]) {

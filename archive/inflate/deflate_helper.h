@@ -41,6 +41,11 @@ class TAbDeflateHelper {
   // Divisor of the progress percentage; -1 means the source's total size.
   // 64-bit, so that an item of more than 2 GiB does not reach 100 early.
   int64_t SourceSize = 0;
+  // The size the output is declared to have (an archive's directory says
+  // it), or -1 when unknown. A destination that lends its memory for that
+  // many bytes receives the output in place, and in a test-only decoding
+  // the output beyond it goes to the destination (see Inflate).
+  int64_t KnownUnpackedSize = -1;
 };
 
 enum TAbLineDelimiter : uint8_t { ldCRLF, ldLF, ldNone };

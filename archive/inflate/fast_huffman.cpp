@@ -95,31 +95,23 @@ bool CanonicalStarts(const int32_t* lengths, int32_t count,
   return true;
 }
 
-// Fills a main table of a complete code: the entries of the codes of each
-// length go into the first 2^length slots, which are then doubled for the
-// next length (a reversed code of n bits repeats every 2^n slots), so every
-// slot is written by a block copy rather than one by one. Slots of longer
-// codes' prefixes are left for their links.
-void FillCompleteMain(uint32_t* main, uint32_t main_bits, const int32_t* lengths, int32_t count,
-                      const std::array<int32_t, kMaxCodeLength + 1>& per_length,
-                      const std::array<uint32_t, 288>& reversed, const SymbolBases& bases) {
-  // Symbols ordered by length, and within a length by symbol.
-  std::array<int32_t, kMaxCodeLength + 2> offsets{};
-  for (uint32_t length = 1; length <= main_bits; ++length)
-    offsets[length + 1] = offsets[length] + per_length[length];
-  std::array<uint16_t, 288> sorted;
-  for (int32_t symbol = 0; symbol < count; ++symbol) {
-    const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
-    if (length != 0 && length <= main_bits)
-      sorted[offsets[length]++] = static_cast<uint16_t>(symbol);
-  }
-  int32_t next = 0;
+// A code's slot in its table and its entry.
+struct Placed {
+  uint32_t reversed;
+  uint32_t entry;
+};
+
+// Fills a main table of a complete code from its codes of up to main_bits
+// bits, ordered by length: the entries of each length go into the first
+// 2^length slots, which are then doubled for the next length (a reversed
+// code of n bits repeats every 2^n slots), so every slot is written by a
+// block copy rather than one by one. Slots of longer codes' prefixes are
+// left for their links.
+void FillCompleteMain(uint32_t* main, uint32_t main_bits, const Placed* placed,
+                      const std::array<int32_t, kMaxCodeLength + 1>& per_length) {
   for (uint32_t length = 1; length <= main_bits; ++length) {
     if (length > 1) std::memcpy(main + (1u << (length - 1)), main, sizeof(uint32_t) << (length - 1));
-    for (int32_t n = per_length[length]; n > 0; --n, ++next) {
-      const int32_t symbol = sorted[next];
-      main[reversed[symbol]] = SymbolEntry(bases, symbol, length);
-    }
+    for (int32_t n = per_length[length]; n > 0; --n, ++placed) main[placed->reversed] = placed->entry;
   }
 }
 }  // namespace
@@ -139,53 +131,65 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
   table.max_length = longest;
   const SymbolBases& bases = BasesFor(kind, deflate64);
 
-  // Reversed codes, and for each main prefix the longest code below it,
-  // which sizes that prefix's subtable.
-  std::array<uint32_t, 288> reversed;
-  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits{};  // 0: no subtable yet
+  // One pass over the symbols: the codes of up to main_bits bits in length
+  // order (and within a length in symbol order), the longer ones apart, and
+  // for each main prefix of a longer code the longest code below it, which
+  // sizes that prefix's subtable.
+  std::array<int32_t, kMaxCodeLength + 2> offsets{};
+  for (uint32_t length = 1; length <= main_bits; ++length)
+    offsets[length + 1] = offsets[length] + per_length[length];
+  std::array<Placed, 288> placed;
+  std::array<Placed, 288> long_codes;
+  std::array<uint8_t, 288> long_lengths;
+  int32_t long_count = 0;
+  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits;  // 0: no subtable yet
+  if (static_cast<uint32_t>(longest) > main_bits) std::fill_n(sub_bits.begin(), main_size, 0);
   std::array<uint16_t, 288> long_prefixes;  // main prefixes of longer codes
   int32_t long_prefix_count = 0;
   for (int32_t symbol = 0; symbol < count; ++symbol) {
-    uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length == 0) continue;
-    reversed[symbol] = ReverseBits(next_code[length]++, length);
-    if (length > main_bits) {
-      uint32_t prefix = reversed[symbol] & (main_size - 1);
-      uint32_t bits = length - main_bits;
-      if (sub_bits[prefix] == 0) long_prefixes[long_prefix_count++] = static_cast<uint16_t>(prefix);
-      sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], bits));
+    const uint32_t reversed = ReverseBits(next_code[length]++, length);
+    const uint32_t entry = SymbolEntry(bases, symbol, length);
+    if (length <= main_bits) {
+      placed[offsets[length]++] = {reversed, entry};
+      continue;
     }
+    long_lengths[long_count] = static_cast<uint8_t>(length);
+    long_codes[long_count++] = {reversed, entry};
+    const uint32_t prefix = reversed & (main_size - 1);
+    if (sub_bits[prefix] == 0) long_prefixes[long_prefix_count++] = static_cast<uint16_t>(prefix);
+    sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], length - main_bits));
   }
-  table.entries.resize(main_size);
+  size_t total = main_size;
+  for (int32_t i = 0; i < long_prefix_count; ++i) total += size_t{1} << sub_bits[long_prefixes[i]];
+  table.entries.Resize(total);
+  uint32_t* const entries = table.entries.data();
   if (complete) {
-    FillCompleteMain(table.entries.data(), main_bits, lengths, count, per_length, reversed, bases);
+    FillCompleteMain(entries, main_bits, placed.data(), per_length);
   } else {
     // Slots no code reaches stay invalid.
-    std::fill(table.entries.begin(), table.entries.end(), kInvalid);
-    for (int32_t symbol = 0; symbol < count; ++symbol) {
-      uint32_t length = static_cast<uint32_t>(lengths[symbol]);
-      if (length == 0 || length > main_bits) continue;
-      uint32_t entry = SymbolEntry(bases, symbol, length);
-      for (uint32_t at = reversed[symbol]; at < main_size; at += 1u << length)
-        table.entries[at] = entry;
+    std::fill_n(entries, main_size, kInvalid);
+    for (uint32_t length = 1, next = 0; length <= main_bits; ++length) {
+      for (int32_t n = per_length[length]; n > 0; --n, ++next) {
+        for (uint32_t at = placed[next].reversed; at < main_size; at += 1u << length)
+          entries[at] = placed[next].entry;
+      }
     }
   }
+  uint32_t offset = main_size;
   for (int32_t i = 0; i < long_prefix_count; ++i) {
-    uint32_t prefix = long_prefixes[i];
-    uint32_t offset = static_cast<uint32_t>(table.entries.size());
-    table.entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
-    table.entries.resize(offset + (size_t{1} << sub_bits[prefix]), kInvalid);
+    const uint32_t prefix = long_prefixes[i];
+    entries[prefix] = LinkEntry(offset, sub_bits[prefix], main_bits);
+    std::fill_n(entries + offset, size_t{1} << sub_bits[prefix], kInvalid);
+    offset += 1u << sub_bits[prefix];
   }
-  if (long_prefix_count == 0) return true;
-  for (int32_t symbol = 0; symbol < count; ++symbol) {
-    uint32_t length = static_cast<uint32_t>(lengths[symbol]);
-    if (length <= main_bits) continue;
-    uint32_t entry = SymbolEntry(bases, symbol, length);
-    uint32_t r = reversed[symbol];
-    uint32_t link = table.entries[r & (main_size - 1)];
-    uint32_t size = 1u << SubtableBits(link);
-    for (uint32_t at = r >> main_bits; at < size; at += 1u << (length - main_bits))
-      table.entries[Value(link) + at] = entry;
+  for (int32_t i = 0; i < long_count; ++i) {
+    const uint32_t r = long_codes[i].reversed;
+    const uint32_t link = entries[r & (main_size - 1)];
+    const uint32_t size = 1u << SubtableBits(link);
+    for (uint32_t at = r >> main_bits; at < size; at += 1u << (long_lengths[i] - main_bits))
+      entries[Value(link) + at] = long_codes[i].entry;
   }
   return true;
 }

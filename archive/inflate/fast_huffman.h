@@ -5,8 +5,9 @@
 // over-subscribed (which the decoder rejects).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace velmora {
 
@@ -48,8 +49,35 @@ enum class FastTableKind { kLiteralLength, kDistance };
 constexpr uint32_t kLiteralTableBits = 11;
 constexpr uint32_t kDistanceTableBits = 8;
 
+// The entries of one table, in memory kept from one build to the next and
+// never cleared: a build writes every entry a lookup can reach, so the
+// memory of many small items' tables is neither zeroed nor given back.
+class TableEntries {
+ public:
+  uint32_t* data() { return storage_.get(); }
+  const uint32_t* data() const { return storage_.get(); }
+  size_t size() const { return size_; }
+  uint32_t& operator[](size_t i) { return storage_[i]; }
+  const uint32_t& operator[](size_t i) const { return storage_[i]; }
+  // Entries beyond the old size hold whatever they held.
+  void Resize(size_t size) {
+    if (size > capacity_) {
+      auto grown = std::make_unique_for_overwrite<uint32_t[]>(size);
+      std::copy_n(storage_.get(), size_, grown.get());
+      storage_ = std::move(grown);
+      capacity_ = size;
+    }
+    size_ = size;
+  }
+
+ private:
+  std::unique_ptr<uint32_t[]> storage_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 struct FastHuffmanTable {
-  std::vector<uint32_t> entries;
+  TableEntries entries;
   uint32_t main_bits = 0;
   uint64_t main_mask = 0;
   // The longest code length: what TAbDfDecodeHuffmanTree calls

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 
 #include "archive/base/exceptions.h"
@@ -42,44 +43,78 @@ void InflateFixedBlock(TAbDfInBitStream& reader, TAbDfOutputWindow& window, bool
              deflate64);
 }
 
+namespace {
+// Applies the code-length symbol at the start of bits (its code and up to 7
+// extra bits) to lengths[filled...]: sets used to the bits it takes, or
+// returns the cause that refuses it, with nothing changed.
+const char* TakeCodeLength(uint32_t bits, const TAbDfDecodeHuffmanTree& code_lengths,
+                           int32_t* lengths, int32_t& filled, int32_t count, int32_t& used) {
+  const int32_t lookup_bits = code_lengths.LookupBitLength();
+  const uint32_t entry = code_lengths.Decode(bits & kBitMask[lookup_bits]);
+  const uint32_t symbol = entry & 0xFFFF;
+  const int32_t code_length = static_cast<int32_t>((entry >> 16) & 0xFF);
+  if (symbol > 18) return inflate_cause::kCodeLengthSymbol;
+  if (code_length == 0 || code_length > lookup_bits) return inflate_cause::kCodeLengthLength;
+  if (symbol < 16) {
+    lengths[filled++] = static_cast<int32_t>(symbol);
+    used = code_length;
+    return nullptr;
+  }
+  const uint32_t after_code = bits >> code_length;
+  int32_t value = 0, extra = 0, repeat = 0;
+  if (symbol == 16) {
+    if (filled == 0) return inflate_cause::kRepeatWithoutPrevious;
+    value = lengths[filled - 1];
+    extra = 2;
+    repeat = 3 + static_cast<int32_t>(after_code & 3);
+  } else if (symbol == 17) {
+    extra = 3;
+    repeat = 3 + static_cast<int32_t>(after_code & 7);
+  } else {
+    extra = 7;
+    repeat = 11 + static_cast<int32_t>(after_code & 127);
+  }
+  used = code_length + extra;
+  // A repeat that runs past the count is cut there.
+  repeat = std::min(repeat, count - filled);
+  std::fill_n(lengths + filled, repeat, value);
+  filled += repeat;
+  return nullptr;
+}
+}  // namespace
+
 void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTree& code_lengths,
                             int32_t* lengths, int32_t count) {
   std::fill_n(lengths, kMaxCodeLengths, 0);
   const int32_t lookup_bits = code_lengths.LookupBitLength();
   int32_t filled = 0;
+  int32_t used = 0;
+  // While the read-ahead buffer holds the bits, from a local bit buffer as
+  // the hot loop decodes (a symbol takes at most 14 bits, a refill gives 56).
+  TAbDfInBitStream::Cursor c = reader.TakeCursor();
+  const uint8_t* const in_end = reader.FastInputEnd();
+  while (filled < count && c.in < in_end) {
+    uint64_t word;
+    std::memcpy(&word, c.in, 8);
+    c.bitbuf |= word << c.bitsleft;
+    c.in += (63 - c.bitsleft) >> 3;
+    c.bitsleft |= 56;
+    const char* cause =
+        TakeCodeLength(static_cast<uint32_t>(c.bitbuf), code_lengths, lengths, filled, count, used);
+    if (cause != nullptr) {
+      reader.PutCursor(c);
+      RaiseInflateCause(cause);
+    }
+    c.bitbuf >>= used;
+    c.bitsleft -= static_cast<uint32_t>(used);
+  }
+  reader.PutCursor(c);
   while (filled < count) {
     // The code and its largest count of extra bits (7, for symbol 18).
     const uint32_t bits = reader.PeekBits(lookup_bits + 7);
-    const uint32_t entry = code_lengths.Decode(bits & kBitMask[lookup_bits]);
-    const uint32_t symbol = entry & 0xFFFF;
-    const int32_t code_length = static_cast<int32_t>((entry >> 16) & 0xFF);
-    if (symbol > 18) RaiseInflateCause(inflate_cause::kCodeLengthSymbol);
-    if (code_length == 0 || code_length > lookup_bits)
-      RaiseInflateCause(inflate_cause::kCodeLengthLength);
-    if (symbol < 16) {
-      lengths[filled++] = static_cast<int32_t>(symbol);
-      reader.DiscardBits(code_length);
-      continue;
-    }
-    const uint32_t after_code = bits >> code_length;
-    int32_t value = 0, extra = 0, repeat = 0;
-    if (symbol == 16) {
-      if (filled == 0) RaiseInflateCause(inflate_cause::kRepeatWithoutPrevious);
-      value = lengths[filled - 1];
-      extra = 2;
-      repeat = 3 + static_cast<int32_t>(after_code & 3);
-    } else if (symbol == 17) {
-      extra = 3;
-      repeat = 3 + static_cast<int32_t>(after_code & 7);
-    } else {
-      extra = 7;
-      repeat = 11 + static_cast<int32_t>(after_code & 127);
-    }
-    reader.DiscardBits(code_length + extra);
-    // A repeat that runs past the count is cut there.
-    repeat = std::min(repeat, count - filled);
-    std::fill_n(lengths + filled, repeat, value);
-    filled += repeat;
+    const char* cause = TakeCodeLength(bits, code_lengths, lengths, filled, count, used);
+    if (cause != nullptr) RaiseInflateCause(cause);
+    reader.DiscardBits(used);
   }
 }
 
@@ -145,7 +180,8 @@ Decoding DecodeStream(TStream* input, TStream* dest, const TAbDeflateHelper& opt
   const bool deflate64 = (options.Options & dfoDeflate64) != 0;
   TAbDfInBitStream reader(input, options.SourceSize, options.OnProgressPercent);
   TAbDfOutputWindow window(dest, log, test_only, options.OutputLimit,
-                           (options.Options & dfoAdler32) == 0, deflate64);
+                           (options.Options & dfoAdler32) == 0, deflate64,
+                           options.KnownUnpackedSize);
   Decoding d;
   try {
     DecodeBlocks(reader, window, deflate64);
@@ -173,6 +209,18 @@ Decoding DecodeStream(TStream* input, TStream* dest, const TAbDeflateHelper& opt
   return d;
 }
 }  // namespace
+
+bool InflatedSizeIsPossible(int64_t packed_size, int64_t unpacked_size, bool deflate64) {
+  // The densest stream repeats its longest match with one-bit codes for
+  // the length and the distance: 258 bytes per 2 bits in Deflate, 65,538
+  // per 18 (16 extra length bits) in Deflate64; one longest match more
+  // covers a block header and a partial last byte.
+  const int64_t per_byte = deflate64 ? 65538 * 8 / 18 + 1 : 258 * 8 / 2;
+  const int64_t slack = deflate64 ? kDeflate64MaxMatch : kDeflateMaxMatch;
+  if (packed_size < 0 || unpacked_size < 0) return false;
+  if (packed_size > (INT64_MAX - slack) / per_byte) return true;
+  return unpacked_size <= packed_size * per_byte + slack;
+}
 
 uint32_t Inflate(TStream* source, TStream* dest, TAbDeflateHelper* helper) {
   Assert(source != nullptr, "Deflate: aSource stream cannot be nil", kUnit, 687);

@@ -5,6 +5,12 @@
 // it is still in cache. The buffer holds four such blocks behind the history,
 // so the history is moved back to its start only once per 1 MiB of output:
 // the buffer is the window, and output leaves from where it was decoded.
+//
+// When the output's size is known and the destination lends memory for it,
+// that memory is the buffer: nothing slides and nothing is copied, and the
+// blocks are only checksummed and committed. Output that runs past the lent
+// memory moves the history into a buffer of the window's own and carries on
+// as above.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +26,10 @@ class TAbDfOutputWindow {
  public:
   // dest must not be null unless test_only; output_limit of 0 or below
   // means none; a larger limit is lowered to the format's write point
-  // (65,536 for Deflate, 98,304 for Deflate64).
+  // (65,536 for Deflate, 98,304 for Deflate64). known_size: the output's
+  // declared size, or -1 (see Inflate for what it changes).
   TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_only, int32_t output_limit,
-                    bool use_crc32, bool deflate64);
+                    bool use_crc32, bool deflate64, int64_t known_size = -1);
   // Passes on what is still buffered; errors are swallowed here, so callers
   // that care call PassOn first.
   ~TAbDfOutputWindow();
@@ -37,13 +44,15 @@ class TAbDfOutputWindow {
   // Passes on everything, then the CRC-32 (complemented) or Adler-32.
   uint32_t ChecksumValue();
   int64_t OutputPosition();
+  // Passes on everything produced so far; with lent memory, commits it and
+  // so ends the loan: no output may follow.
   void PassOn();
 
   // The hot loop writes at Out() directly, below FastOutputEnd() (where a
   // longest match plus a 32-byte overshoot still fits; with an output limit
   // it never runs), then calls SetOut and SlideIfFull.
   uint8_t* Out() const { return out_; }
-  const uint8_t* Start() const { return buffer_.get(); }
+  const uint8_t* Start() const { return start_; }
   uint8_t* FastOutputEnd() const { return fast_end_; }
   void SetOut(uint8_t* out) { out_ = out; }
   // Passes on a block when one is complete, and slides when the buffer is
@@ -64,11 +73,20 @@ class TAbDfOutputWindow {
   static constexpr int32_t kLimitSlide = 32768;
   [[noreturn]] static void ThrowLimit();
   void PassOnBlock();
+  void PassOnPending();
+  void CommitLent();
   void Slide();
+  // Carries on in a buffer of the window's own, with the history copied
+  // from the lent memory, which is committed.
+  void LeaveDirect();
   void SetBlockEnd();
   void PassOnRange(const uint8_t* from, const uint8_t* to);
 
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;  // the window's own; null while direct
+  uint8_t* start_;                     // the first byte a match may reach
+  uint8_t* direct_end_ = nullptr;      // end of the lent memory, while direct
+  uint8_t* uncommitted_ = nullptr;     // first lent byte not yet committed
+  int32_t max_match_;
   uint32_t checksum_;
   uint8_t* out_;
   TAbLogger* log_;
@@ -76,6 +94,7 @@ class TAbDfOutputWindow {
   int32_t history_;  // bytes kept behind the write position by a slide
   TStream* dest_;
   int64_t counted_ = 0;
+  int64_t known_size_;
   bool test_only_;
   bool crc32_;
   uint8_t* write_point_;  // a slide is due here

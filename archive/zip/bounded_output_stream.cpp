@@ -29,6 +29,15 @@ int32_t TAbBoundedOutputStream::Write(const void* buffer, int32_t count) {
   return allowed;
 }
 
+uint8_t* TAbBoundedOutputStream::DirectWriteBlock(int64_t count) {
+  return count <= Room() ? target_->DirectWriteBlock(count) : nullptr;
+}
+
+void TAbBoundedOutputStream::CommitDirect(int64_t count) {
+  target_->CommitDirect(count);
+  position_ += count;
+}
+
 int64_t TAbBoundedOutputStream::Seek(int64_t offset, uint16_t origin) {
   const int64_t result = target_->Seek(offset, origin);
   if (result >= 0) position_ = result;

@@ -5,6 +5,7 @@
 // items' bytes into a stored one; the item fails instead.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "archive/base/exceptions.h"
@@ -33,6 +34,14 @@ class TAbBoundedOutputStream : public TStream {
   int64_t Seek(int64_t offset, uint16_t origin) override;
   int64_t Size() override { return target_->Size(); }
   void SetSize(int64_t new_size) override { target_->SetSize(new_size); }
+  // The target's memory, when it lends some and count fits below the bound.
+  uint8_t* DirectWriteBlock(int64_t count) override;
+  void CommitDirect(int64_t count) override;
+
+  // The bytes still allowed, and the test's bit bucket behind this stream
+  // (null when the output goes somewhere).
+  int64_t Room() const { return std::max<int64_t>(end_ - position_, 0); }
+  TAbBitBucketStream* Bucket() const { return bucket_; }
 
  private:
   void PassOn(const uint8_t* bytes, int32_t count);

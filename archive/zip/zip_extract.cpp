@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "archive/base/directories.h"
 #include "archive/base/exceptions.h"
@@ -235,6 +237,21 @@ uint32_t InflateItemData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stre
   if (dynamic_cast<TAbBitBucketStream*>(Stream) != nullptr) helper.Options |= dfoTestOnly;
   // The central directory decides Deflate64; the local header chose the path.
   if (Item.Method() == kMethodDeflate64) helper.Options |= dfoDeflate64;
+  const bool deflate64 = (helper.Options & dfoDeflate64) != 0;
+  const int64_t declared = UnsignedSize(Item.GetUnpackedSize());
+  if (InflatedSizeIsPossible(UnsignedSize(Item.GetPackedSize()), declared, deflate64))
+    helper.KnownUnpackedSize = declared;
+  // A test counts the output rather than pass it through the bound; what
+  // runs past the declared size goes to a bound with no room left, which
+  // refuses it as the item's own bound would.
+  auto* bounded = dynamic_cast<TAbBoundedOutputStream*>(Stream);
+  std::optional<TAbBoundedOutputStream> full;
+  if (bounded != nullptr && bounded->Bucket() != nullptr) {
+    helper.Options |= dfoTestOnly;
+    helper.KnownUnpackedSize = bounded->Room();
+    full.emplace(bounded->Bucket(), 0);
+    Stream = &*full;
+  }
   helper.SourceSize = UnsignedSize(Item.GetPackedSize());
   // Inflate ends quietly with 0 when its progress handler stops it; we note
   // the stop so it is reported as the abort it is, never as a bad CRC.

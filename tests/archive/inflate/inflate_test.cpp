@@ -183,6 +183,36 @@ TEST(Inflate, RepeatRunningPastTheCountIsCut) {
   EXPECT_EQ(Decode(w.Finish()).output, Text("a"));
 }
 
+TEST(Inflate, CodeLengthCausesAndWhereTheSourceStopsDoNotDependOnTheBytesAfter) {
+  // With plenty of input buffered the code lengths are decoded on a faster
+  // path; the cause and the source position after it must be the same.
+  DeflateBitWriter no_code_lengths;  // every code-length code has length 0
+  no_code_lengths.Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(0, 4).Bits(0, 12);
+  DeflateBitWriter late_repeat;  // code lengths 5 for all; 17 (3 zeros), then 16
+  late_repeat.Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(15, 4);
+  for (int i = 0; i < 19; ++i) late_repeat.Bits(5, 3);
+  for (int i = 0; i < 40; ++i) late_repeat.Code(5, 5);
+  late_repeat.Code(18, 5).Bits(100, 7).Code(19, 5);  // symbol 19: no code-length symbol
+  for (auto [stream, expected] : {std::pair{no_code_lengths.Finish(), cause::kCodeLengthSymbol},
+                                  std::pair{late_repeat.Finish(), cause::kCodeLengthSymbol}}) {
+    std::vector<int64_t> stops;
+    for (size_t spare : {0, 200}) {
+      std::vector<uint8_t> padded = stream;
+      padded.resize(stream.size() + spare, 0xFF);
+      TMemoryStream source(padded), dest;
+      TAbDeflateHelper helper;
+      try {
+        Inflate(&source, &dest, &helper);
+        ADD_FAILURE() << "no error";
+      } catch (const EAbInflateError& e) {
+        EXPECT_NE(e.Message().find(expected), std::string::npos) << e.Message();
+      }
+      stops.push_back(source.Position());
+    }
+    EXPECT_EQ(stops[0], stops[1]);
+  }
+}
+
 TEST(Inflate, EveryStructuralCause) {
   DeflateBitWriter stored;
   stored.Bits(1, 1).Bits(0, 2).AlignToByte().Bits(5, 16).Bits(0xFFFF, 16);

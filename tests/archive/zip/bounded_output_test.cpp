@@ -59,6 +59,14 @@ TEST(BoundedOutput, StoredItemStopsAtTheBytesItHolds) {
   ExpectStopsAt(zip, 100);
 }
 
+TEST(BoundedOutput, TestingAnItemWithinItsSizePassesNothingToTheBucket) {
+  const std::vector<uint8_t> zeros(1 << 20, 0);
+  MemoryZip z(BuildZip({{.name = "z", .data = zeros, .method = 8}}).bytes);
+  TAbBitBucketStream bucket;
+  UnzipItemToStream(z.archive, z.Item(0), &bucket);
+  EXPECT_EQ(bucket.Size(), 0) << "a test counts its output";
+}
+
 TEST(BoundedOutput, ShortWriteOfTheTargetKeepsTheTargetsOwnError) {
   class Full : public TMemoryStream {
    public:
