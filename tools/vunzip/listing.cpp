@@ -139,6 +139,10 @@ std::string MethodName(const TAbZipItem& item) {
 void PrintArchiveHeader(std::FILE* out, const std::string& archive_name,
                         const std::string& comment) {
   std::fprintf(out, "Archive:  %s\n", SafeName(archive_name).c_str());
+  PrintComment(out, comment);
+}
+
+void PrintComment(std::FILE* out, const std::string& comment) {
   if (comment.empty()) return;
   // Line breaks in a comment are its own; other control characters are not.
   std::string shown;

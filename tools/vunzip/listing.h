@@ -68,6 +68,9 @@ std::string MethodName(const TAbZipItem& item);
 // "Archive:  NAME" and the archive comment under it.
 void PrintArchiveHeader(std::FILE* out, const std::string& archive_name,
                         const std::string& comment);
+// The archive comment as unzip and zipinfo show it: its own line breaks,
+// CRs dropped, other control characters as ^X, ending in a line break.
+void PrintComment(std::FILE* out, const std::string& comment);
 
 // quiet: 0 everything, 1 no "Archive:" line or comment, 2 the item lines
 // only.

@@ -140,19 +140,6 @@ void PrintItemLine(std::FILE* out, const TAbZipItem& item, ZipInfoFormat format,
                DateText(ItemTime(item), decimal).c_str(), SafeName(item.GetStoredName()).c_str());
 }
 
-void PrintComment(std::FILE* out, const std::string& comment) {
-  if (comment.empty()) return;
-  std::string shown;
-  for (const char c : comment) {
-    if (c == '\n') {
-      shown += '\n';
-    } else if (c != '\r') {
-      shown += SafeName(std::string(1, c));
-    }
-  }
-  std::fprintf(out, "%s%s", shown.c_str(), shown.back() == '\n' ? "" : "\n");
-}
-
 }  // namespace
 
 std::string AttributeText(const TAbZipItem& item) {
