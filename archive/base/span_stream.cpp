@@ -20,6 +20,11 @@ namespace {
 // The read buffer: large enough that a directory or a run of small items
 // takes few reads, small enough for the memory of a command line tool.
 constexpr int32_t kReadBufferSize = 256 * 1024;
+// In-place runs at least this long are read through a view of the file, at
+// most kViewSize at a time: below it the view's set-up costs more than the
+// copy it saves.
+constexpr int64_t kViewAtLeast = 1024 * 1024;
+constexpr int64_t kViewSize = 2 * 1024 * 1024;
 
 // pread whole, or to the end of the file.
 int32_t ReadAt(int fd, void* buffer, int32_t count, int64_t offset) {
@@ -86,6 +91,7 @@ bool TAbSpanStream::CheckMedia(const std::string& name) {
 }
 
 void TAbSpanStream::OpenImage() {
+  view_.Unmap();
   file_ = std::make_unique<TFileStream>(image_name_, open_mode_);
   bytes_written_ = 0;
   position_ = 0;
@@ -123,6 +129,7 @@ int32_t TAbSpanStream::ReadThroughBuffer(void* buffer, int32_t count) {
 // Frees the current image, asks the owner for the one now numbered
 // image_number_ and opens it.
 void TAbSpanStream::SwitchImage() {
+  view_.Unmap();
   file_.reset();
   const auto number = static_cast<int32_t>(image_number_);
   // Removable media count their disks from 1.
@@ -152,10 +159,21 @@ int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
   return n;
 }
 
-int32_t TAbSpanStream::ReadInPlace(const uint8_t*& data, int32_t count) {
+int32_t TAbSpanStream::ReadInPlace(const uint8_t*& data, int32_t count, int64_t run) {
   if (!file_ || count <= 0 || writing_) return 0;
   if (!ReadyToRead()) return 0;
-  if (position_ < buffer_start_ || position_ >= buffer_start_ + buffer_length_) {
+  const bool buffered = position_ >= buffer_start_ && position_ < buffer_start_ + buffer_length_;
+  if (!buffered && !view_.Covers(position_) && run >= kViewAtLeast && position_ < size_) {
+    const int64_t length = std::min({run, kViewSize, size_ - position_});
+    (void)view_.Map(file_->Handle(), position_, static_cast<size_t>(length));
+  }
+  if (!buffered && view_.Covers(position_)) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(count, view_.End() - position_));
+    data = view_.At(position_);
+    position_ += n;
+    return n;
+  }
+  if (!buffered) {
     if (buffer_.empty()) buffer_.resize(kReadBufferSize);
     buffer_start_ = position_;
     buffer_length_ = ReadAt(file_->Handle(), buffer_.data(), kReadBufferSize, position_);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_stream.h"
+#include "platform/mapped_window.h"
 #include "rtl/stream.h"
 
 namespace velmora {
@@ -46,8 +47,11 @@ class TAbSpanStream : public TStream {
   // Read without the copy: points data at up to count bytes inside the
   // stream's own buffer (valid until the next call on the stream) and
   // moves on past them; same image rules and results as Read. A writing
-  // stream has no such buffer and returns 0.
-  int32_t ReadInPlace(const uint8_t*& data, int32_t count);
+  // stream has no such buffer and returns 0. `run`, when given, is how
+  // many bytes the caller will go on reading in place from here: a long
+  // run is served from a view of the file itself (MappedWindow), so its
+  // bytes are never copied into the buffer.
+  int32_t ReadInPlace(const uint8_t*& data, int32_t count, int64_t run = 0);
   // Writing mode only; a reading stream writes nothing and returns 0. An
   // image never grows beyond the threshold (when there is one): the write is
   // cut short there.
@@ -113,6 +117,7 @@ class TAbSpanStream : public TStream {
   std::vector<uint8_t> buffer_;
   int64_t buffer_start_ = 0;
   int32_t buffer_length_ = 0;
+  MappedWindow view_;
 };
 
 }  // namespace velmora

@@ -188,7 +188,7 @@ uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Strea
       const uint8_t* data = nullptr;
       int32_t got = 0;
       if (wanted > 0 && in_place != nullptr) {
-        got = in_place->ReadInPlace(data, wanted);
+        got = in_place->ReadInPlace(data, wanted, remaining);
       } else if (wanted > 0) {
         if (!own_block) own_block = std::make_unique_for_overwrite<uint8_t[]>(wanted);
         got = source->Read(own_block.get(), wanted);
