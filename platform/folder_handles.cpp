@@ -398,12 +398,18 @@ bool NewFileInFolder::Create(int folder_fd) {
 }
 
 bool NewFileInFolder::LinkUnnamed(const std::string& name) {
+  // The direct form saves the kernel a walk through /proc per file; it
+  // needs CAP_DAC_READ_SEARCH (or a kernel that lets the file's own opener
+  // link it). Once refused, every later file goes through /proc at once.
+  static std::atomic<bool> direct_refused{false};
+  if (!direct_refused.load(std::memory_order_relaxed)) {
+    if (::linkat(fd_, "", folder_fd_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
+    direct_refused.store(true, std::memory_order_relaxed);
+  }
   char proc_path[40];
   std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_);
-  if (::linkat(AT_FDCWD, proc_path, folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-  if (errno != ENOENT) return false;
-  // No /proc: the direct form, which needs CAP_DAC_READ_SEARCH.
-  return ::linkat(fd_, "", folder_fd_, name.c_str(), AT_EMPTY_PATH) == 0;
+  return ::linkat(AT_FDCWD, proc_path, folder_fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 bool NewFileInFolder::Publish(const std::string& name, bool* replaced) {
