@@ -6,8 +6,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "archive/base/exceptions.h"
 #include "archive/zip/zip_archive.h"
@@ -22,11 +20,6 @@ using extract_test::MemoryZip;
 using testing::BuildZip;
 using testing::Bytes;
 using testing::ZipWriterEntry;
-
-std::string ReadText(const std::string& host) {
-  std::ifstream in(host, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class UnzipItemToFileTest : public ZipScratchTest {
  protected:
@@ -47,7 +40,7 @@ class UnzipItemToFileTest : public ZipScratchTest {
 TEST_F(UnzipItemToFileTest, DefaultOptionsWriteItemsFlat) {
   auto z = Open({{.name = "a/b/c.txt", .data = Bytes("flat"), .method = 8}});
   UnzipItemToFile(z->archive, z->Item(0), z->Item(0).GetStoredName());
-  EXPECT_EQ(ReadText(Host("out/c.txt")), "flat");
+  EXPECT_EQ(testing::ReadFileText(Host("out/c.txt")), "flat");
   EXPECT_FALSE(std::filesystem::exists(Host("out/a")));
   EXPECT_TRUE(TempFolderEmpty());
 }
@@ -57,7 +50,7 @@ TEST_F(UnzipItemToFileTest, RestorePathCreatesTheStoredFolders) {
                 eoCreateDirs | eoRestorePath);
   UnzipItemToFile(z->archive, z->Item(0), z->Item(0).GetStoredName());
   UnzipItemToFile(z->archive, z->Item(1), z->Item(1).GetStoredName());
-  EXPECT_EQ(ReadText(Host("out/a/b/c.txt")), "deep");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a/b/c.txt")), "deep");
   EXPECT_TRUE(std::filesystem::is_directory(Host("out/a/e")));
 }
 
@@ -88,7 +81,7 @@ TEST_F(UnzipItemToFileTest, DeclinedOverwriteLeavesTheOldFileAndReportsNothing) 
   z->RecordFailures();
   UnzipItemToFile(z->archive, z->Item(0), "a.txt");
   EXPECT_EQ(asked, 1);
-  EXPECT_EQ(ReadText(Host("out/a.txt")), "old");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a.txt")), "old");
   EXPECT_TRUE(z->failures.empty());
   EXPECT_TRUE(z->steps.empty()) << "nothing was decompressed";
 }
@@ -97,14 +90,14 @@ TEST_F(UnzipItemToFileTest, ExistingFileIsReplacedByDefault) {
   testing::WriteHostFile(Host("out/a.txt"), Bytes("old"));
   auto z = Open({{.name = "a.txt", .data = Bytes("new")}});
   UnzipItemToFile(z->archive, z->Item(0), "a.txt");
-  EXPECT_EQ(ReadText(Host("out/a.txt")), "new");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a.txt")), "new");
 }
 
 TEST_F(UnzipItemToFileTest, FailedItemKeepsAFileItNeverReplacedAndLeavesNoTemporaryFile) {
   testing::WriteHostFile(Host("out/a.txt"), Bytes("old"));
   auto z = Open({{.name = "a.txt", .data = Bytes("new"), .crc = 7}});
   EXPECT_THROW(UnzipItemToFile(z->archive, z->Item(0), "a.txt"), EAbZipBadCRC);
-  EXPECT_EQ(ReadText(Host("out/a.txt")), "old");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a.txt")), "old");
   EXPECT_TRUE(TempFolderEmpty());
 }
 
@@ -112,7 +105,7 @@ TEST_F(UnzipItemToFileTest, CrcMismatchWithAFailureHandlerWritesTheFile) {
   auto z = Open({{.name = "a.txt", .data = Bytes("new"), .method = 8, .crc = 7}});
   z->RecordFailures();
   UnzipItemToFile(z->archive, z->Item(0), "a.txt");
-  EXPECT_EQ(ReadText(Host("out/a.txt")), "new");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a.txt")), "new");
   ASSERT_EQ(z->failures.size(), 1u);
   EXPECT_EQ(z->failures[0].code, AbZipBadCRC);
 }
@@ -212,7 +205,7 @@ TEST_F(UnzipItemToFileTest, StoredItemsAcrossAndBeyondTheReadBufferComeOutWhole)
   for (int i = 0; i < 3; ++i) {
     const std::string name(1, static_cast<char>('a' + i));
     UnzipItemToFile(archive, *archive.ZipItems(i), name);
-    EXPECT_TRUE(ReadText(Host("out/" + name)) == std::string(data[i].begin(), data[i].end()))
+    EXPECT_TRUE(testing::ReadFileText(Host("out/" + name)) == std::string(data[i].begin(), data[i].end()))
         << name;
     TestZipItem(archive, *archive.ZipItems(i));
   }

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 
 #include "archive/base/exceptions.h"
@@ -25,11 +24,6 @@ using extract_test::MemoryZip;
 using testing::BuildZip;
 using testing::Bytes;
 using testing::ZipWriterEntry;
-
-std::string ReadText(const std::string& host) {
-  std::ifstream in(host, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 size_t EntriesIn(const std::string& host_folder) {
   return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(host_folder), {}));
@@ -65,9 +59,9 @@ TEST_F(ExtractThroughFolderTest, HostFolderKeepsNamesThatDifferOnlyInCase) {
                  {.name = "inc/xt_connmark.h", .data = Bytes("lower")},
                  {.name = "INC/other.h", .data = Bytes("other")}});
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(Host("out/inc/xt_CONNMARK.h")), "upper");
-  EXPECT_EQ(ReadText(Host("out/inc/xt_connmark.h")), "lower");
-  EXPECT_EQ(ReadText(Host("out/INC/other.h")), "other");
+  EXPECT_EQ(testing::ReadFileText(Host("out/inc/xt_CONNMARK.h")), "upper");
+  EXPECT_EQ(testing::ReadFileText(Host("out/inc/xt_connmark.h")), "lower");
+  EXPECT_EQ(testing::ReadFileText(Host("out/INC/other.h")), "other");
 }
 
 TEST_F(ExtractThroughFolderTest, SameNameTwiceWarnsAndTheLaterItemWins) {
@@ -79,7 +73,7 @@ TEST_F(ExtractThroughFolderTest, SameNameTwiceWarnsAndTheLaterItemWins) {
     warnings.push_back(message);
   };
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(Host("out/d/a.txt")), "second");
+  EXPECT_EQ(testing::ReadFileText(Host("out/d/a.txt")), "second");
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("a.txt replaces the file an earlier item"), std::string::npos)
       << warnings[0];
@@ -91,7 +85,7 @@ TEST_F(ExtractThroughFolderTest, PrefixDriveFindsExistingNamesWithoutRegardToCas
   testing::WriteHostFile(drive_c + "/Target/Docs/README.TXT", Bytes("old"));
   auto z = Open({{.name = "docs/readme.txt", .data = Bytes("new")}}, "C:\\target");
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(drive_c + "/Target/Docs/README.TXT"), "new");
+  EXPECT_EQ(testing::ReadFileText(drive_c + "/Target/Docs/README.TXT"), "new");
   EXPECT_EQ(EntriesIn(drive_c + "/Target/Docs"), 1u);
 }
 
@@ -111,7 +105,7 @@ TEST_F(ExtractThroughFolderTest, SymbolicLinkInTheTargetIsNeverFollowed) {
   }
   // The other items go on.
   UnzipItemToFile(z->archive, z->Item(2), "fine.txt");
-  EXPECT_EQ(ReadText(Host("out/fine.txt")), "fine");
+  EXPECT_EQ(testing::ReadFileText(Host("out/fine.txt")), "fine");
   EXPECT_TRUE(std::filesystem::is_empty(Host("elsewhere")));
 }
 
@@ -130,9 +124,9 @@ TEST_F(ExtractThroughFolderTest, LinkAtTheFileNameIsReplacedNotWrittenThrough) {
   std::filesystem::create_symlink(Host("victim.txt"), Host("out/a.txt"));
   auto z = Open({{.name = "a.txt", .data = Bytes("new")}});
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(Host("victim.txt")), "keep");
+  EXPECT_EQ(testing::ReadFileText(Host("victim.txt")), "keep");
   EXPECT_FALSE(std::filesystem::is_symlink(Host("out/a.txt")));
-  EXPECT_EQ(ReadText(Host("out/a.txt")), "new");
+  EXPECT_EQ(testing::ReadFileText(Host("out/a.txt")), "new");
 }
 
 TEST_F(ExtractThroughFolderTest, HostTargetTakesABackslashAsPartOfItsName) {
@@ -141,7 +135,7 @@ TEST_F(ExtractThroughFolderTest, HostTargetTakesABackslashAsPartOfItsName) {
   z->archive.SetHostBaseDirectory(Host("t/x\\..\\..\\victim"));
   z->archive.ExtractOptions = eoCreateDirs | eoRestorePath;
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(Host("t/x\\..\\..\\victim/a.txt")), "x");
+  EXPECT_EQ(testing::ReadFileText(Host("t/x\\..\\..\\victim/a.txt")), "x");
   EXPECT_FALSE(std::filesystem::exists(Host("victim")));
 }
 
@@ -152,8 +146,8 @@ TEST_F(ExtractThroughFolderTest, HostFolderTakesPathsAsLongAsLinuxAllows) {
   auto z = Open({{.name = long_name, .data = Bytes("long")},
                  {.name = deep + "f.txt", .data = Bytes("deep")}});
   ExtractAll(*z);
-  EXPECT_EQ(ReadText(Host("out/" + long_name)), "long");
-  EXPECT_EQ(ReadText(Host("out/" + deep + "f.txt")), "deep");
+  EXPECT_EQ(testing::ReadFileText(Host("out/" + long_name)), "long");
+  EXPECT_EQ(testing::ReadFileText(Host("out/" + deep + "f.txt")), "deep");
 }
 
 TEST_F(ExtractThroughFolderTest, TargetFolderRemovedAndMadeAgainIsFoundAgain) {
@@ -163,7 +157,7 @@ TEST_F(ExtractThroughFolderTest, TargetFolderRemovedAndMadeAgainIsFoundAgain) {
   std::filesystem::create_directories(Host("out"));
   auto second = Open({{.name = "d/a.txt", .data = Bytes("two")}});
   ExtractAll(*second);
-  EXPECT_EQ(ReadText(Host("out/d/a.txt")), "two");
+  EXPECT_EQ(testing::ReadFileText(Host("out/d/a.txt")), "two");
 }
 
 TEST_F(ExtractThroughFolderTest, TmpfsTargetIsWrittenInPlace) {
@@ -208,7 +202,7 @@ TEST_F(ExtractThroughFolderTest, KillDuringALargeItemLeavesNeitherTemporaryNorPa
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(ReadText(Host("out/big.bin")), "old");
+  EXPECT_EQ(testing::ReadFileText(Host("out/big.bin")), "old");
   EXPECT_EQ(EntriesIn(Host("out")), 1u);
   EXPECT_TRUE(std::filesystem::is_empty(Host("tmp")));
 }
