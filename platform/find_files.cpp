@@ -126,6 +126,22 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   }
   std::optional<std::string> folder = HostPath(folder_text);
   if (!folder) return INVALID_HANDLE_VALUE;
+  // One name in a folder of host names (Z:): the file itself, without
+  // reading the whole folder (an archive beside thousands of others).
+  const bool one_name = name_pattern.find_first_of("*?") == std::string::npos &&
+                        name_pattern != "." && name_pattern != "..";
+  if (one_name && host::NamesAreExact(host::ParseFullWindowsPath(folder_text)) &&
+      FillFindData(*folder, name_pattern, data)) {
+    auto state = std::make_unique<FindState>();
+    state->host_folder = *folder;
+    state->names.push_back(name_pattern);
+    state->next = 1;
+    HANDLE handle = NewSearchHandle();
+    std::lock_guard<std::mutex> lock(SearchesMutex());
+    Searches()[handle] = std::move(state);
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+  }
   DIR* dir = ::opendir(folder->c_str());
   if (dir == nullptr) {
     SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);

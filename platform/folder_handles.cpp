@@ -89,13 +89,6 @@ std::map<std::string, std::shared_ptr<TargetFolder>>& KeptTargets() {
   return targets;
 }
 
-// Whether a host folder lies on one of the prefix's own drives, whose names
-// are Windows names and found without regard to case.
-bool UnderPrefix(const std::string& host_root) {
-  const std::string prefix = VelmoraPrefix();
-  return host_root == prefix || host_root.compare(0, prefix.size() + 1, prefix + "/") == 0;
-}
-
 // Hidden temporary names of writes in progress, for a signal handler to
 // remove: lock-free, written by the extracting thread only.
 // A slot holds a name in a folder handle, or an absolute path with
@@ -157,9 +150,7 @@ std::shared_ptr<TargetFolder> TargetFolder::Open(const std::string& windows_fold
   }
   std::optional<std::string> host_path = velmora::HostPath(full);
   if (!host_path) return nullptr;
-  std::optional<std::string> drive_root = parts.unc ? std::nullopt
-                                                    : host::DriveHostRoot(parts.root[0]);
-  const bool exact = !drive_root || !UnderPrefix(*drive_root);
+  const bool exact = host::NamesAreExact(parts);
   int fd = ::open(host_path->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     host::FailMissingAware(*host_path, errno);

@@ -38,6 +38,12 @@ WindowsPathParts ParseFullWindowsPath(const std::string& path);
 // $PREFIX/dosdevices/<letter>:; empty when the letter has no entry.
 std::optional<std::string> DriveHostRoot(char letter);
 
+// Whether names under this path are the host's own, matched exactly (a
+// UNC path, or a drive that leads outside the prefix, such as Z:), rather
+// than Windows names found without regard to case (the prefix's own
+// drives, such as C:).
+bool NamesAreExact(const WindowsPathParts& path);
+
 // Sets the last error from errno (or the given errno value) and returns
 // false, so failure paths read "return host::Fail();".
 bool Fail(int err);

@@ -235,6 +235,14 @@ WindowsPathParts ParseFullWindowsPath(const std::string& path) {
   return out;
 }
 
+bool NamesAreExact(const WindowsPathParts& path) {
+  if (path.unc || path.root.empty()) return true;
+  const std::optional<std::string> drive_root = DriveHostRoot(path.root[0]);
+  if (!drive_root) return true;
+  const std::string prefix = VelmoraPrefix();
+  return !(*drive_root == prefix || drive_root->compare(0, prefix.size() + 1, prefix + "/") == 0);
+}
+
 std::optional<std::string> DriveHostRoot(char letter) {
   // Z: is the host's root until a prefix exists to say otherwise: reaching
   // host files makes no prefix, so a tool that reads and writes only those

@@ -78,6 +78,19 @@ TEST_F(FindFilesTest, ANameWithoutWildcardsFindsThatEntryOnly) {
   EXPECT_TRUE(FindClose(find));
 }
 
+// Host folders (Z:) hold Linux names: one name is that file itself, even
+// beside another that differs only in case; a name that is not there is
+// still looked for without regard to case.
+TEST_F(FindFilesTest, ANameInAHostFolderIsThatExactFile) {
+  ASSERT_EQ(::mkdir(Scratch("host").c_str(), 0777), 0);
+  WriteHostFile(Scratch("host/Data.zip"), "upper");
+  WriteHostFile(Scratch("host/data.zip"), "lower!");
+  const std::string folder = Win(Scratch("host"));
+  EXPECT_EQ(Find(folder + "\\data.zip"), (Names{"data.zip"}));
+  EXPECT_EQ(Find(folder + "\\Data.zip"), (Names{"Data.zip"}));
+  EXPECT_EQ(Find(folder + "\\DATA.ZIP"), (Names{"Data.zip", "data.zip"}));
+}
+
 TEST_F(FindFilesTest, TheDriveRootListsNoDotEntries) {
   EXPECT_EQ(Find("c:\\*"), (Names{"Dir"}));
 }
