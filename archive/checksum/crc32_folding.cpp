@@ -7,6 +7,7 @@
 // accumulators run side by side to hide the multiplier's latency. The last
 // 16 bytes of accumulator and the tail go through the slicing kernel, which
 // spares us the Barrett reduction.
+#include "archive/checksum/crc32_fold.h"
 #include "archive/checksum/crc32_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -19,37 +20,9 @@ namespace velmora::crc32_detail {
 #if VELMORA_CRC32_X86
 namespace {
 
-constexpr uint64_t kPolynomial = 0x104C11DB7;  // IEEE 802.3, normal order
-
-constexpr uint32_t XPowModP(unsigned n) {
-  uint64_t r = 1;
-  for (unsigned i = 0; i < n; ++i) {
-    r <<= 1;
-    if (r & (uint64_t{1} << 32)) r ^= kPolynomial;
-  }
-  return static_cast<uint32_t>(r);
-}
-
-constexpr uint64_t Reflect32(uint32_t v) {
-  uint64_t r = 0;
-  for (int i = 0; i < 32; ++i) r |= uint64_t{(v >> i) & 1} << (31 - i);
-  return r;
-}
-
-// The 33-bit multiplier that moves a reflected 64-bit half n bits forward.
-constexpr uint64_t FoldConstant(unsigned n) { return Reflect32(XPowModP(n)) << 1; }
-
 // The published constants for folding by 512 and by 128 bits.
 static_assert(FoldConstant(512 + 32) == 0x154442bd4 && FoldConstant(512 - 32) == 0x1c6e41596);
 static_assert(FoldConstant(128 + 32) == 0x1751997d0 && FoldConstant(128 - 32) == 0x0ccaa009e);
-
-// Folding D bits forward multiplies the low (earlier) half by x^(D+32) and
-// the high half by x^(D-32).
-struct FoldPair {
-  uint64_t low;
-  uint64_t high;
-};
-constexpr FoldPair FoldBy(unsigned bits) { return {FoldConstant(bits + 32), FoldConstant(bits - 32)}; }
 
 #define VELMORA_TARGET_CLMUL __attribute__((target("pclmul,sse4.1")))
 #define VELMORA_TARGET_WIDE __attribute__((target("vpclmulqdq,pclmul,avx2,sse4.1")))

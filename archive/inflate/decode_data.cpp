@@ -1,6 +1,7 @@
 // Literal and match decoding: the decoder's hot loop and its careful tail.
 #include <cstring>
 
+#include "archive/checksum/crc32_fold.h"
 #include "archive/inflate/inflate_blocks.h"
 #include "archive/inflate/inflate_errors.h"
 
@@ -95,6 +96,51 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
   }
 }
 
+// The loop's CRC-32 lane where the window takes the whole CRC itself.
+struct NoLoopCrc {
+  NoLoopCrc(TAbDfOutputWindow&, const uint8_t*) {}
+  void StepIfDue() {}
+  void Save(TAbDfOutputWindow&) {}
+};
+
+#if defined(__x86_64__)
+// The loop's CRC-32 lane where it folds (crc32_fold.h): one step per
+// iteration over the output earlier runs produced, up to the last whole
+// step behind where this run starts. The branch goes one way until that
+// output is taken and then the other, so it costs one misprediction a run.
+struct FoldingLoopCrc {
+  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] FoldingLoopCrc(TAbDfOutputWindow& window,
+                                                             const uint8_t* out) {
+    TAbDfOutputWindow::CrcLane& lane = *window.LoopCrc();
+    next = lane.next;
+    end = next + ((out - next) & -static_cast<ptrdiff_t>(kCrc32FoldStep));
+    if (lane.started) {
+      acc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lane.accumulator));
+    } else if (next != end) {
+      acc = crc32_fold::Start(lane.running, next);
+      next += kCrc32FoldStep;
+      lane.started = true;
+    } else {
+      acc = _mm256_setzero_si256();
+    }
+  }
+  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void StepIfDue() {
+    if (next != end) {
+      acc = crc32_fold::Step(acc, next);
+      next += kCrc32FoldStep;
+    }
+  }
+  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void Save(TAbDfOutputWindow& window) {
+    TAbDfOutputWindow::CrcLane& lane = *window.LoopCrc();
+    if (lane.started) _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane.accumulator), acc);
+    lane.next = next;
+  }
+  __m256i acc;
+  const uint8_t* next;
+  const uint8_t* end;
+};
+#endif
+
 // The inflate hot loop; it is longer than our functions usually are, so
 // that the whole decoder state stays in registers. It runs while no request
 // can reach past the whole words of the input buffer (so the source is
@@ -108,7 +154,7 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
 // The bit count lives in the low byte of bitsleft: consuming an entry
 // subtracts the whole entry, which leaves garbage above that byte but the
 // byte right, as no count goes below 0.
-template <class Traits, bool kBmi2>
+template <class Traits, bool kBmi2, class LoopCrc>
 [[gnu::always_inline]] inline bool FastLoopBody(TAbDfInBitStream& reader,
                                                 TAbDfOutputWindow& window,
                                                 const FastHuffmanTable& literals,
@@ -152,9 +198,11 @@ template <class Traits, bool kBmi2>
   auto subtable = [](const uint32_t* table, uint32_t link, uint64_t bits, uint32_t main_bits) {
     return table[Value(link) + ((bits >> main_bits) & ((uint64_t{1} << SubtableBits(link)) - 1))];
   };
+  LoopCrc crc(window, out);
   auto save = [&] {
     reader.PutCursor({in, bitbuf, bitsleft & 0xFF});
     window.SetOut(out);
+    crc.Save(window);
   };
 
   // The entry of the next symbol is looked up as soon as its bits are in
@@ -164,6 +212,7 @@ template <class Traits, bool kBmi2>
   uint32_t e = lookup_literal();
   while (in < in_end && out < out_end) {
     refill();
+    crc.StepIfDue();
     if (e & kLiteral) {
       // Up to three literals per refill: main-table codes take at most 11
       // bits each, so 56 - 33 bits are still left for the next lookup.
@@ -240,7 +289,7 @@ template <class Traits, bool kBmi2>
 template <class Traits>
 bool FastLoopGeneric(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                      const FastHuffmanTable& literals, const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits, false>(reader, window, literals, distances);
+  return FastLoopBody<Traits, false, NoLoopCrc>(reader, window, literals, distances);
 }
 
 #if defined(__x86_64__)
@@ -250,7 +299,17 @@ template <class Traits>
 [[gnu::target("bmi2")]] bool FastLoopBmi2(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                                           const FastHuffmanTable& literals,
                                           const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits, true>(reader, window, literals, distances);
+  return FastLoopBody<Traits, true, NoLoopCrc>(reader, window, literals, distances);
+}
+
+// The same, folding the CRC-32 as it goes.
+template <class Traits>
+[[gnu::target("bmi2," VELMORA_CRC32_FOLD_TARGET)]] bool FastLoopFolding(
+    TAbDfInBitStream& reader, TAbDfOutputWindow& window, const FastHuffmanTable& literals,
+    const FastHuffmanTable& distances) {
+  if (window.LoopCrc() == nullptr)
+    return FastLoopBody<Traits, true, NoLoopCrc>(reader, window, literals, distances);
+  return FastLoopBody<Traits, true, FoldingLoopCrc>(reader, window, literals, distances);
 }
 #endif
 
@@ -261,6 +320,7 @@ using FastLoopFunction = bool (*)(TAbDfInBitStream&, TAbDfOutputWindow&,
 template <class Traits>
 FastLoopFunction<Traits> ChooseFastLoop() {
 #if defined(__x86_64__)
+  if (__builtin_cpu_supports("bmi2") && Crc32LoopFoldAvailable()) return FastLoopFolding<Traits>;
   if (__builtin_cpu_supports("bmi2")) return FastLoopBmi2<Traits>;
 #endif
   return FastLoopGeneric<Traits>;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/checksum/crc32_fold.h"
 #include "archive/checksum/crc32_kernels.h"
 
 namespace velmora {
@@ -74,6 +75,22 @@ TEST(Crc32, ChunkedUpdatesEqualOneUpdate) {
 
 using Kernel = uint32_t (*)(uint32_t, const uint8_t*, size_t);
 
+#if defined(__x86_64__)
+// As a decoder's loop folds: whole steps, the accumulator reduced, then the
+// rest by the ordinary update.
+[[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] uint32_t LoopFolded(uint32_t crc, const uint8_t* data,
+                                                               size_t length) {
+  if (length < kCrc32FoldStep) return crc32_detail::UpdateSliced(crc, data, length);
+  __m256i acc = crc32_fold::Start(crc, data);
+  size_t at = kCrc32FoldStep;
+  for (; length - at >= kCrc32FoldStep; at += kCrc32FoldStep)
+    acc = crc32_fold::Step(acc, data + at);
+  uint8_t bytes[32];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), acc);
+  return crc32_detail::UpdateSliced(Crc32OfFoldAccumulator(bytes), data + at, length - at);
+}
+#endif
+
 struct NamedKernel {
   const char* name;
   Kernel kernel;
@@ -91,6 +108,9 @@ std::vector<NamedKernel> Kernels() {
       {"sliced", crc32_detail::UpdateSliced, true},
       {"folded", crc32_detail::UpdateFolded, crc32_detail::HasCarrylessMultiply()},
       {"folded-wide", crc32_detail::UpdateFoldedWide, crc32_detail::HasWideCarrylessMultiply()},
+#if defined(__x86_64__)
+      {"loop-fold", LoopFolded, Crc32LoopFoldAvailable()},
+#endif
   };
 }
 
