@@ -111,7 +111,7 @@ struct NoLoopCrc {
 struct FoldingLoopCrc {
   [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] FoldingLoopCrc(TAbDfOutputWindow& window,
                                                              const uint8_t* out) {
-    TAbDfOutputWindow::CrcLane& lane = *window.LoopCrc();
+    TAbDfOutputWindow::CrcLane& lane = window.Lane();
     next = lane.next;
     end = next + ((out - next) & -static_cast<ptrdiff_t>(kCrc32FoldStep));
     if (lane.started) {
@@ -121,7 +121,7 @@ struct FoldingLoopCrc {
       next += kCrc32FoldStep;
       lane.started = true;
     } else {
-      acc = _mm256_setzero_si256();
+      acc = _mm256_setzero_si256();  // stored, and ignored, as not started
     }
   }
   [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void StepIfDue() {
@@ -130,9 +130,11 @@ struct FoldingLoopCrc {
       next += kCrc32FoldStep;
     }
   }
-  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void Save(TAbDfOutputWindow& window) {
-    TAbDfOutputWindow::CrcLane& lane = *window.LoopCrc();
-    if (lane.started) _mm256_storeu_si256(reinterpret_cast<__m256i*>(lane.accumulator), acc);
+  // Inlined into every exit of the loop, so that the lane's state never
+  // leaves registers inside it; a plain copy needs no target of its own.
+  [[gnu::always_inline]] void Save(TAbDfOutputWindow& window) {
+    TAbDfOutputWindow::CrcLane& lane = window.Lane();
+    std::memcpy(lane.accumulator, &acc, sizeof acc);
     lane.next = next;
   }
   __m256i acc;
@@ -149,7 +151,8 @@ struct FoldingLoopCrc {
 // Returns true at the end of the block.
 //
 // Where the processor has BMI2 (kBmi2), the extra bits' value is cut from
-// the saved bit buffer with one BZHI.
+// the saved bit buffer with one BZHI, and the index after a literal with
+// one BEXTR (BMI1).
 //
 // The bit count lives in the low byte of bitsleft: consuming an entry
 // subtracts the whole entry, which leaves garbage above that byte but the
@@ -184,6 +187,25 @@ template <class Traits, bool kBmi2, class LoopCrc>
     bitsleft -= entry;
   };
   auto lookup_literal = [&] { return lit[bitbuf & kLitMask]; };
+  // Consumes the literal entry e, stores its byte and looks up the next
+  // entry. With BMI2 (and so BMI1) the next index is cut from the bit
+  // buffer as it was before the shift, by the control in the entry's low
+  // half: the lookup waits on one operation after the entry's load, not two.
+  uint32_t e;
+  // (It calls no other lambda: GCC then keeps the state in registers.)
+  auto take_literal = [&] {
+    const uint64_t before = bitbuf;
+    bitbuf >>= static_cast<uint8_t>(e);
+    bitsleft -= e;
+    *out++ = LiteralOf(e);
+    uint64_t index;
+    if constexpr (kBmi2) {
+      asm("bextr %2, %1, %0" : "=r"(index) : "r"(before), "r"(uint64_t{e}));
+    } else {
+      index = bitbuf & kLitMask;
+    }
+    e = lit[index];
+  };
   // The value of a length or distance entry: no flags, so its code length
   // is the whole second byte.
   auto value_of = [](uint64_t saved, uint32_t entry) {
@@ -209,24 +231,18 @@ template <class Traits, bool kBmi2, class LoopCrc>
   // place, so the lookup overlaps the work on the current symbol. A refill
   // leaves the bits below bitsleft, and so the entry, unchanged.
   refill();
-  uint32_t e = lookup_literal();
+  e = lookup_literal();
   while (in < in_end && out < out_end) {
     refill();
     crc.StepIfDue();
     if (e & kLiteral) {
       // Up to three literals per refill: main-table codes take at most 11
       // bits each, so 56 - 33 bits are still left for the next lookup.
-      consume(e);
-      *out++ = static_cast<uint8_t>(Value(e));
-      e = lookup_literal();
+      take_literal();
       if (e & kLiteral) {
-        consume(e);
-        *out++ = static_cast<uint8_t>(Value(e));
-        e = lookup_literal();
+        take_literal();
         if (e & kLiteral) {
-          consume(e);
-          *out++ = static_cast<uint8_t>(Value(e));
-          e = lookup_literal();
+          take_literal();
           continue;
         }
       }
@@ -237,9 +253,7 @@ template <class Traits, bool kBmi2, class LoopCrc>
       if (e & kSubtable) {
         e = subtable(lit, e, bitbuf, kLiteralTableBits);
         if (e & kLiteral) {
-          consume(e);
-          *out++ = static_cast<uint8_t>(Value(e));
-          e = lookup_literal();
+          take_literal();
           continue;
         }
       }
@@ -302,13 +316,12 @@ template <class Traits>
   return FastLoopBody<Traits, true, NoLoopCrc>(reader, window, literals, distances);
 }
 
-// The same, folding the CRC-32 as it goes.
+// The same, folding the CRC-32 as it goes; only for windows that take one
+// and let the loop fold it.
 template <class Traits>
 [[gnu::target("bmi2," VELMORA_CRC32_FOLD_TARGET)]] bool FastLoopFolding(
     TAbDfInBitStream& reader, TAbDfOutputWindow& window, const FastHuffmanTable& literals,
     const FastHuffmanTable& distances) {
-  if (window.LoopCrc() == nullptr)
-    return FastLoopBody<Traits, true, NoLoopCrc>(reader, window, literals, distances);
   return FastLoopBody<Traits, true, FoldingLoopCrc>(reader, window, literals, distances);
 }
 #endif
@@ -317,12 +330,15 @@ template <class Traits>
 using FastLoopFunction = bool (*)(TAbDfInBitStream&, TAbDfOutputWindow&,
                                   const FastHuffmanTable&, const FastHuffmanTable&);
 
+// The loop for this processor; folding is the window's choice too.
 template <class Traits>
-FastLoopFunction<Traits> ChooseFastLoop() {
+FastLoopFunction<Traits> ChooseFastLoop(bool folding) {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("bmi2") && Crc32LoopFoldAvailable()) return FastLoopFolding<Traits>;
-  if (__builtin_cpu_supports("bmi2")) return FastLoopBmi2<Traits>;
+  const bool bmi = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+  if (bmi && folding) return FastLoopFolding<Traits>;
+  if (bmi) return FastLoopBmi2<Traits>;
 #endif
+  (void)folding;
   return FastLoopGeneric<Traits>;
 }
 
@@ -342,7 +358,7 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
   if (e & kLiteral) {
     // The literal goes out before its bits are discarded: when it reaches
     // the output limit, decoding stops with the code not consumed.
-    window.PutLiteral(static_cast<uint8_t>(Value(e)));
+    window.PutLiteral(LiteralOf(e));
     reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
     return false;
   }
@@ -360,7 +376,9 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
 template <class Traits>
 void DecodeDataWith(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                     const FastHuffmanTable& literals, const FastHuffmanTable& distances) {
-  static const FastLoopFunction<Traits> fast_loop = ChooseFastLoop<Traits>();
+  static const FastLoopFunction<Traits> plain_loop = ChooseFastLoop<Traits>(false);
+  static const FastLoopFunction<Traits> folding_loop = ChooseFastLoop<Traits>(true);
+  const FastLoopFunction<Traits> fast_loop = window.LoopCrc() ? folding_loop : plain_loop;
   for (;;) {
     if (fast_loop(reader, window, literals, distances)) return;
     window.SlideIfFull();

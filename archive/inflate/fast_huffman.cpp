@@ -24,7 +24,7 @@ uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
 // both the code length and the bit count.
 constexpr uint32_t SymbolBase(int32_t symbol, FastTableKind kind, bool deflate64) {
   if (kind == FastTableKind::kLiteralLength) {
-    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, 0);
+    if (symbol < 256) return (static_cast<uint32_t>(symbol) << 16) | kLiteral | (kLiteralTableBits << 8);
     if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, 0);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
@@ -55,9 +55,13 @@ const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
   return deflate64 ? kDistance64Bases : kDistanceBases;
 }
 
-inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length) {
+// literals: whether the symbols below 256 are literals (their second byte
+// is fixed; the others' holds the code length).
+inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length,
+                            bool literals) {
   const uint32_t base = bases[symbol];
-  return base == kInvalid ? kInvalid : base + (length << 8) + length;
+  if (base == kInvalid) return kInvalid;
+  return base + (literals && symbol < 256 ? length : (length << 8) + length);
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
@@ -150,7 +154,8 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
     const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length == 0) continue;
     const uint32_t reversed = ReverseBits(next_code[length]++, length);
-    const uint32_t entry = SymbolEntry(bases, symbol, length);
+    const uint32_t entry =
+        SymbolEntry(bases, symbol, length, kind == FastTableKind::kLiteralLength);
     if (length <= main_bits) {
       placed[offsets[length]++] = {reversed, entry};
       continue;

@@ -14,13 +14,18 @@ namespace velmora {
 // Entry, laid out for the hot loop: bits 0-7 the bits a symbol takes (code
 // length plus extra bits), so that one shift of the bit buffer by the entry
 // consumes it (shifts use the low six bits, and a count kept in a byte may
-// carry the entry's higher bits as garbage); bits 8-11 the code length, so
-// that the extra value is the saved bit buffer cut to the low byte's count
-// and shifted down by this one; bits 13-15 flags; bits 16-31 the literal,
-// length base, distance base or subtable offset. A subtable link holds the
-// subtable's index bits where the code length goes, and main_bits below.
+// carry the entry's higher bits as garbage). Bits 8-11 of a length or
+// distance entry hold its code length, so that the extra value is the saved
+// bit buffer cut to the low byte's count and shifted down by this one; bits
+// 8-15 of a literal entry hold the literal table's index bits instead, so
+// that the low 16 bits are the control of a bit-field extract (BEXTR) that
+// cuts the next symbol's index from the bit buffer before this one's bits
+// are consumed. Bits 13-15 flag the rest; bit 31 marks a literal, whose
+// value takes bits 16-23; bits 16-31 hold the length base, distance base or
+// subtable offset. A subtable link holds the subtable's index bits where the
+// code length goes, and main_bits below.
 namespace fast_entry {
-constexpr uint32_t kLiteral = 1u << 13;
+constexpr uint32_t kLiteral = 1u << 31;
 constexpr uint32_t kExceptional = 1u << 14;  // end of block, link or no code
 constexpr uint32_t kSubtable = 1u << 15;
 // No code reaches it, or its symbol is rejected (286, 287; distance 30 and
@@ -32,6 +37,7 @@ inline uint32_t CodeLength(uint32_t e) { return (e >> 8) & 15; }
 inline uint32_t ExtraBits(uint32_t e) { return TotalBits(e) - CodeLength(e); }
 inline uint32_t SubtableBits(uint32_t e) { return CodeLength(e); }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
+inline uint8_t LiteralOf(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
 inline bool IsEndOfBlock(uint32_t e) { return Value(e) == kEndOfBlockValue; }
 // The extra bits' value of a length or distance entry, from the bit buffer
 // as it was before the entry's bits were consumed.

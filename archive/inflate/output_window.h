@@ -76,6 +76,8 @@ class TAbDfOutputWindow {
   };
   // Null unless the hot loop folds the CRC-32.
   CrcLane* LoopCrc() { return loop_crc_ ? &crc_ : nullptr; }
+  // The lane itself, for a loop that knows the window lets it fold.
+  CrcLane& Lane() { return crc_; }
 
  private:
   // The limit counts the bytes a 32 KiB-sliding window of the format's
