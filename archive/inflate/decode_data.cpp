@@ -206,16 +206,23 @@ template <class Traits, bool kBmi2, class LoopCrc>
     }
     e = lit[index];
   };
-  // The value of a length or distance entry: no flags, so its code length
-  // is the whole second byte.
-  auto value_of = [](uint64_t saved, uint32_t entry) {
+  // The extra bits of a length or distance entry: the saved bit buffer cut
+  // to the entry's count, then shifted down by its code length.
+  auto extra_of = [](uint64_t saved, uint32_t entry, uint32_t code_length) {
     uint64_t bits;
     if constexpr (kBmi2) {
       asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(saved), "r"(uint64_t{entry}));
     } else {
       bits = saved & ((uint64_t{1} << TotalBits(entry)) - 1);
     }
-    return Value(entry) + static_cast<uint32_t>(bits >> static_cast<uint8_t>(entry >> 8));
+    return static_cast<uint32_t>(bits >> code_length);
+  };
+  // No flags in either: the code length is all of its bits' field.
+  auto length_of = [&](uint64_t saved, uint32_t entry) {
+    return LengthBase(entry) + extra_of(saved, entry, static_cast<uint8_t>(entry >> kLengthCodeShift));
+  };
+  auto distance_of = [&](uint64_t saved, uint32_t entry) {
+    return Value(entry) + extra_of(saved, entry, static_cast<uint8_t>(entry >> 8));
   };
   auto subtable = [](const uint32_t* table, uint32_t link, uint64_t bits, uint32_t main_bits) {
     return table[Value(link) + ((bits >> main_bits) & ((uint64_t{1} << SubtableBits(link)) - 1))];
@@ -267,12 +274,19 @@ template <class Traits, bool kBmi2, class LoopCrc>
     // Enough for Deflate64's 15 + 16.
     uint64_t saved = bitbuf;
     consume(e);
-    const uint32_t length = value_of(saved, e);
+    const uint32_t length = length_of(saved, e);
     // A Deflate length takes at most 15 + 5 bits, which leaves the distance
-    // table's 8 bits in place: its entry is looked up while the refill runs.
+    // table's 8 bits in place: its entry is looked up while the refill runs,
+    // with BMI2 from the index the length entry's control cuts.
     uint32_t d;
     if constexpr (Traits::kDistanceBeforeRefill) {
-      d = dist[bitbuf & kDistMask];
+      uint64_t index;
+      if constexpr (kBmi2) {
+        asm("bextr %2, %1, %0" : "=r"(index) : "r"(saved), "r"(uint64_t{e}));
+      } else {
+        index = bitbuf & kDistMask;
+      }
+      d = dist[index];
       refill();
     } else {
       refill();
@@ -287,7 +301,7 @@ template <class Traits, bool kBmi2, class LoopCrc>
     }
     saved = bitbuf;
     consume(d);
-    const uint32_t distance = value_of(saved, d);
+    const uint32_t distance = distance_of(saved, d);
     if (distance > static_cast<uint32_t>(out - out_start)) [[unlikely]] {
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
@@ -362,12 +376,12 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
     reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
     return false;
   }
-  const uint32_t length = Value(e) + ExtraValue(bits, e);
+  const uint32_t length = LengthValue(bits, e);
   reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
   bits = reader.PeekBits(distances.max_length + kDistancePeekExtra);
   uint32_t d = distances.Lookup(bits);
   if (d & kExceptional) RaiseInflateCause(Traits::kBadDistance);
-  const uint32_t distance = Value(d) + ExtraValue(bits, d);
+  const uint32_t distance = DistanceValue(bits, d);
   reader.DiscardBits(static_cast<int32_t>(TotalBits(d)));
   window.PutMatch(static_cast<int32_t>(length), static_cast<int32_t>(distance));
   return false;

@@ -16,6 +16,10 @@ constexpr int32_t kMaxCodeLength = 15;
 constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
   return (value << 16) | flags | (length << 8) | (length + extra);
 }
+// A length's entry before its code length is added (see SymbolEntry).
+constexpr uint32_t LengthEntry(uint32_t base, uint32_t extra) {
+  return (base << 16) | (kDistanceTableBits << 8) | extra;
+}
 uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
   return (offset << 16) | kExceptional | kSubtable | (sub_bits << 8) | main_bits;
 }
@@ -28,8 +32,8 @@ constexpr uint32_t SymbolBase(int32_t symbol, FastTableKind kind, bool deflate64
     if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, 0);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
-    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, 0);
-    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], 0);
+    if (symbol == 285 && !deflate64) return LengthEntry(kDeflateMaxMatch, 0);
+    return LengthEntry(kLengthBase[symbol - 257], kLengthExtraBits[symbol - 257]);
   }
   if (symbol >= 30 && !deflate64) return kInvalid;
   return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], 0);
@@ -47,7 +51,7 @@ constexpr SymbolBases kLiteralBases = MakeSymbolBases(FastTableKind::kLiteralLen
 constexpr SymbolBases kLiteral64Bases = MakeSymbolBases(FastTableKind::kLiteralLength, true);
 constexpr SymbolBases kDistanceBases = MakeSymbolBases(FastTableKind::kDistance, false);
 constexpr SymbolBases kDistance64Bases = MakeSymbolBases(FastTableKind::kDistance, true);
-static_assert(kLiteralBases[285] == Entry(258, 0, 0, 0) && kLiteral64Bases[285] == Entry(3, 0, 16, 0));
+static_assert(kLiteralBases[285] == LengthEntry(258, 0) && kLiteral64Bases[285] == LengthEntry(3, 16));
 static_assert(kDistanceBases[30] == kInvalid && kDistance64Bases[31] == Entry(49153, 0, 14, 0));
 
 const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
@@ -55,13 +59,15 @@ const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
   return deflate64 ? kDistance64Bases : kDistanceBases;
 }
 
-// literals: whether the symbols below 256 are literals (their second byte
-// is fixed; the others' holds the code length).
+// literals: whether this is the literal/length table, whose literals and
+// lengths keep the code length elsewhere than in the second byte.
 inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length,
                             bool literals) {
   const uint32_t base = bases[symbol];
   if (base == kInvalid) return kInvalid;
-  return base + (literals && symbol < 256 ? length : (length << 8) + length);
+  if (literals && symbol < 256) return base + length;
+  if (literals && symbol > 256) return base + (length << kLengthCodeShift) + length;
+  return base + (length << 8) + length;
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
