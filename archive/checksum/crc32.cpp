@@ -46,9 +46,7 @@ bool Crc32LoopFoldAvailable() {
 }
 
 uint32_t Crc32OfFoldAccumulator(const uint8_t* accumulator) {
-  // Its bytes, as a message from a register of 0, leave the register the
-  // whole folded message would.
-  return crc32_detail::UpdateSliced(0, accumulator, kCrc32FoldStep);
+  return crc32_detail::ReduceLoopFold(accumulator);
 }
 
 }  // namespace velmora

@@ -148,6 +148,16 @@ VELMORA_TARGET_WIDE uint32_t UpdateFoldedWide(uint32_t crc, const uint8_t* data,
   return FinishFolding(ReduceWideLanes(y), data, length);
 }
 
+VELMORA_TARGET_WIDE uint32_t ReduceLoopFold(const uint8_t* accumulator) {
+  // The earlier half folded onto the later one: 32 bytes that stand for
+  // the whole, as a message from a register of 0.
+  const __m256i folded = Fold256(Load256(accumulator), Constants256(FoldBy(256)),
+                                 Load256(accumulator + 32));
+  alignas(32) uint8_t bytes[32];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), folded);
+  return UpdateSliced(0, bytes, sizeof bytes);
+}
+
 #else  // not x86: the slices do all the work
 
 bool HasCarrylessMultiply() { return false; }
@@ -158,6 +168,7 @@ uint32_t UpdateFolded(uint32_t crc, const uint8_t* data, size_t length) {
 uint32_t UpdateFoldedWide(uint32_t crc, const uint8_t* data, size_t length) {
   return UpdateSliced(crc, data, length);
 }
+uint32_t ReduceLoopFold(const uint8_t* accumulator) { return UpdateSliced(0, accumulator, 64); }
 
 #endif
 

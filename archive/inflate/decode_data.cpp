@@ -104,10 +104,12 @@ struct NoLoopCrc {
 };
 
 #if defined(__x86_64__)
-// The loop's CRC-32 lane where it folds (crc32_fold.h): one step per
-// iteration over the output earlier runs produced, up to the last whole
+// The loop's CRC-32 lane where it folds (crc32_fold.h): one 64-byte step
+// per match (a match and the literals before it make fewer bytes than that
+// on most data) over the output earlier runs produced, up to the last whole
 // step behind where this run starts. The branch goes one way until that
-// output is taken and then the other, so it costs one misprediction a run.
+// output is taken and then the other, so it costs one misprediction a run;
+// output made faster than that is left to the window.
 struct FoldingLoopCrc {
   [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] FoldingLoopCrc(TAbDfOutputWindow& window,
                                                              const uint8_t* out) {
@@ -115,13 +117,13 @@ struct FoldingLoopCrc {
     next = lane.next;
     end = next + ((out - next) & -static_cast<ptrdiff_t>(kCrc32FoldStep));
     if (lane.started) {
-      acc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lane.accumulator));
+      acc = {crc32_fold::Load(lane.accumulator), crc32_fold::Load(lane.accumulator + 32)};
     } else if (next != end) {
       acc = crc32_fold::Start(lane.running, next);
       next += kCrc32FoldStep;
       lane.started = true;
     } else {
-      acc = _mm256_setzero_si256();  // stored, and ignored, as not started
+      acc = {_mm256_setzero_si256(), _mm256_setzero_si256()};  // stored, ignored
     }
   }
   [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void StepIfDue() {
@@ -134,10 +136,11 @@ struct FoldingLoopCrc {
   // leaves registers inside it; a plain copy needs no target of its own.
   [[gnu::always_inline]] void Save(TAbDfOutputWindow& window) {
     TAbDfOutputWindow::CrcLane& lane = window.Lane();
+    static_assert(sizeof acc == sizeof lane.accumulator);
     std::memcpy(lane.accumulator, &acc, sizeof acc);
     lane.next = next;
   }
-  __m256i acc;
+  crc32_fold::Accumulator acc;
   const uint8_t* next;
   const uint8_t* end;
 };
@@ -241,7 +244,6 @@ template <class Traits, bool kBmi2, class LoopCrc>
   e = lookup_literal();
   while (in < in_end && out < out_end) {
     refill();
-    crc.StepIfDue();
     if (e & kLiteral) {
       // Up to three literals per refill: main-table codes take at most 11
       // bits each, so 56 - 33 bits are still left for the next lookup.
@@ -307,6 +309,7 @@ template <class Traits, bool kBmi2, class LoopCrc>
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
     }
     e = lookup_literal();  // 27 bits or more are left
+    crc.StepIfDue();
     CopyMatch(out, length, distance);
     out += length;
   }

@@ -72,7 +72,7 @@ class TAbDfOutputWindow {
     const uint8_t* next = nullptr;
     uint32_t running = 0xFFFFFFFF;
     bool started = false;
-    alignas(32) uint8_t accumulator[32];
+    alignas(32) uint8_t accumulator[64];
   };
   // Null unless the hot loop folds the CRC-32.
   CrcLane* LoopCrc() { return loop_crc_ ? &crc_ : nullptr; }

@@ -81,12 +81,13 @@ using Kernel = uint32_t (*)(uint32_t, const uint8_t*, size_t);
 [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] uint32_t LoopFolded(uint32_t crc, const uint8_t* data,
                                                                size_t length) {
   if (length < kCrc32FoldStep) return crc32_detail::UpdateSliced(crc, data, length);
-  __m256i acc = crc32_fold::Start(crc, data);
+  crc32_fold::Accumulator acc = crc32_fold::Start(crc, data);
   size_t at = kCrc32FoldStep;
   for (; length - at >= kCrc32FoldStep; at += kCrc32FoldStep)
     acc = crc32_fold::Step(acc, data + at);
-  uint8_t bytes[32];
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), acc);
+  uint8_t bytes[kCrc32FoldStep];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), acc.early);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + 32), acc.late);
   return crc32_detail::UpdateSliced(Crc32OfFoldAccumulator(bytes), data + at, length - at);
 }
 #endif
