@@ -166,5 +166,39 @@ TEST(Crc32, EveryKernelHandlesAllZerosAndAllOnes) {
   }
 }
 
+#if defined(__x86_64__)
+// A decoder's loop keeps the accumulator in memory between its runs: stored
+// and loaded back at any step, it must carry on as if never stored.
+[[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] uint32_t FoldedInRuns(uint32_t crc,
+                                                                 const std::vector<uint8_t>& data,
+                                                                 size_t steps_per_run) {
+  alignas(32) uint8_t stored[kCrc32FoldStep];
+  crc32_fold::Accumulator acc = crc32_fold::Start(crc, data.data());
+  size_t at = kCrc32FoldStep;
+  for (size_t step = 1; data.size() - at >= kCrc32FoldStep; ++step, at += kCrc32FoldStep) {
+    if (step % steps_per_run == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored), acc.early);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored + 32), acc.late);
+      acc = {crc32_fold::Load(stored), crc32_fold::Load(stored + 32)};
+    }
+    acc = crc32_fold::Step(acc, data.data() + at);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored), acc.early);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored + 32), acc.late);
+  return crc32_detail::UpdateSliced(Crc32OfFoldAccumulator(stored), data.data() + at,
+                                    data.size() - at);
+}
+
+TEST(Crc32, LoopFoldCarriesOnFromAStoredAccumulator) {
+  if (!Crc32LoopFoldAvailable()) GTEST_SKIP() << "no VPCLMULQDQ here";
+  auto data = RandomBytes(100000 + 37, 9);
+  for (uint32_t start : {0xFFFFFFFFu, 0u, 0x12345678u}) {
+    const uint32_t expected = ByteLoop(start, data.data(), data.size());
+    for (size_t steps : {1, 2, 7, 1000})
+      EXPECT_EQ(FoldedInRuns(start, data, steps), expected) << steps;
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace velmora

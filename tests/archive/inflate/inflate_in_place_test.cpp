@@ -126,6 +126,24 @@ TEST(InflateChecksum, CoversOutputMadeFasterThanItIsTakenInEveryOutputMode) {
   }
 }
 
+TEST(InflateChecksum, IsRightAcrossTheRunsOfTheHotLoopWhateverTheSourceHandsOut) {
+  // Every 16 KiB of input ends a run of the hot loop, which leaves the
+  // CRC-32 of its output to the next run; a source that hands out a few
+  // bytes per read must change nothing.
+  const std::vector<uint8_t> data = Sample(1 << 20);
+  const std::vector<uint8_t> packed = test::ZlibDeflateRaw(data, 6);
+  for (int32_t step : {1, 300, 4096}) {
+    for (int64_t known : {static_cast<int64_t>(data.size()), int64_t{-1}}) {
+      inflate_test::TrickleStream source(packed, step);
+      TMemoryStream dest;
+      TAbDeflateHelper helper;
+      helper.KnownUnpackedSize = known;
+      EXPECT_EQ(Inflate(&source, &dest, &helper), test::ZlibCrc32(data)) << step << " " << known;
+      EXPECT_TRUE(dest.Data() == data) << step << " " << known;
+    }
+  }
+}
+
 TEST(InflatedSize, DeclaredSizesBeyondTheDensestStreamAreImpossible) {
   const std::vector<uint8_t> zeros(4 << 20, 0);
   const auto packed = static_cast<int64_t>(test::ZlibDeflateRaw(zeros, 9).size());
