@@ -1,5 +1,6 @@
 #include "archive/checksum/crc32.h"
 
+#include "archive/checksum/crc32_fold.h"
 #include "archive/checksum/crc32_kernels.h"
 
 namespace velmora {
@@ -33,6 +34,19 @@ void UpdateCrc32Buffer(uint32_t& crc, const void* buffer, int32_t count) {
   }
   static const Kernel kernel = ChooseKernel();
   crc = kernel(crc, data, length);
+}
+
+bool Crc32LoopFoldAvailable() {
+#if defined(__x86_64__)
+  static const bool available = crc32_detail::HasWideCarrylessMultiply();
+  return available;
+#else
+  return false;
+#endif
+}
+
+uint32_t Crc32OfFoldAccumulator(const uint8_t* accumulator) {
+  return crc32_detail::ReduceLoopFold(accumulator);
 }
 
 }  // namespace velmora

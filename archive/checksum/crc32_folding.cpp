@@ -7,6 +7,7 @@
 // accumulators run side by side to hide the multiplier's latency. The last
 // 16 bytes of accumulator and the tail go through the slicing kernel, which
 // spares us the Barrett reduction.
+#include "archive/checksum/crc32_fold.h"
 #include "archive/checksum/crc32_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -19,37 +20,9 @@ namespace velmora::crc32_detail {
 #if VELMORA_CRC32_X86
 namespace {
 
-constexpr uint64_t kPolynomial = 0x104C11DB7;  // IEEE 802.3, normal order
-
-constexpr uint32_t XPowModP(unsigned n) {
-  uint64_t r = 1;
-  for (unsigned i = 0; i < n; ++i) {
-    r <<= 1;
-    if (r & (uint64_t{1} << 32)) r ^= kPolynomial;
-  }
-  return static_cast<uint32_t>(r);
-}
-
-constexpr uint64_t Reflect32(uint32_t v) {
-  uint64_t r = 0;
-  for (int i = 0; i < 32; ++i) r |= uint64_t{(v >> i) & 1} << (31 - i);
-  return r;
-}
-
-// The 33-bit multiplier that moves a reflected 64-bit half n bits forward.
-constexpr uint64_t FoldConstant(unsigned n) { return Reflect32(XPowModP(n)) << 1; }
-
 // The published constants for folding by 512 and by 128 bits.
 static_assert(FoldConstant(512 + 32) == 0x154442bd4 && FoldConstant(512 - 32) == 0x1c6e41596);
 static_assert(FoldConstant(128 + 32) == 0x1751997d0 && FoldConstant(128 - 32) == 0x0ccaa009e);
-
-// Folding D bits forward multiplies the low (earlier) half by x^(D+32) and
-// the high half by x^(D-32).
-struct FoldPair {
-  uint64_t low;
-  uint64_t high;
-};
-constexpr FoldPair FoldBy(unsigned bits) { return {FoldConstant(bits + 32), FoldConstant(bits - 32)}; }
 
 #define VELMORA_TARGET_CLMUL __attribute__((target("pclmul,sse4.1")))
 #define VELMORA_TARGET_WIDE __attribute__((target("vpclmulqdq,pclmul,avx2,sse4.1")))
@@ -175,6 +148,16 @@ VELMORA_TARGET_WIDE uint32_t UpdateFoldedWide(uint32_t crc, const uint8_t* data,
   return FinishFolding(ReduceWideLanes(y), data, length);
 }
 
+VELMORA_TARGET_WIDE uint32_t ReduceLoopFold(const uint8_t* accumulator) {
+  // The earlier half folded onto the later one: 32 bytes that stand for
+  // the whole, as a message from a register of 0.
+  const __m256i folded = Fold256(Load256(accumulator), Constants256(FoldBy(256)),
+                                 Load256(accumulator + 32));
+  alignas(32) uint8_t bytes[32];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), folded);
+  return UpdateSliced(0, bytes, sizeof bytes);
+}
+
 #else  // not x86: the slices do all the work
 
 bool HasCarrylessMultiply() { return false; }
@@ -185,6 +168,7 @@ uint32_t UpdateFolded(uint32_t crc, const uint8_t* data, size_t length) {
 uint32_t UpdateFoldedWide(uint32_t crc, const uint8_t* data, size_t length) {
   return UpdateSliced(crc, data, length);
 }
+uint32_t ReduceLoopFold(const uint8_t* accumulator) { return UpdateSliced(0, accumulator, 64); }
 
 #endif
 

@@ -21,5 +21,8 @@ bool HasCarrylessMultiply();
 // callable when HasWideCarrylessMultiply() is true.
 uint32_t UpdateFoldedWide(uint32_t crc, const uint8_t* data, size_t length);
 bool HasWideCarrylessMultiply();
+// The running CRC of a loop's two-half fold accumulator (crc32_fold.h).
+// Only callable when HasWideCarrylessMultiply() is true.
+uint32_t ReduceLoopFold(const uint8_t* accumulator);
 
 }  // namespace velmora::crc32_detail

@@ -1,6 +1,7 @@
 // Literal and match decoding: the decoder's hot loop and its careful tail.
 #include <cstring>
 
+#include "archive/checksum/crc32_fold.h"
 #include "archive/inflate/inflate_blocks.h"
 #include "archive/inflate/inflate_errors.h"
 
@@ -95,6 +96,56 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
   }
 }
 
+// The loop's CRC-32 lane where the window takes the whole CRC itself.
+struct NoLoopCrc {
+  NoLoopCrc(TAbDfOutputWindow&, const uint8_t*) {}
+  void StepIfDue() {}
+  void Save(TAbDfOutputWindow&) {}
+};
+
+#if defined(__x86_64__)
+// The loop's CRC-32 lane where it folds (crc32_fold.h): one 64-byte step
+// per match (a match and the literals before it make fewer bytes than that
+// on most data) over the output earlier runs produced, up to the last whole
+// step behind where this run starts. The branch goes one way until that
+// output is taken and then the other, so it costs one misprediction a run;
+// output made faster than that is left to the window.
+struct FoldingLoopCrc {
+  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] FoldingLoopCrc(TAbDfOutputWindow& window,
+                                                             const uint8_t* out) {
+    TAbDfOutputWindow::CrcLane& lane = window.Lane();
+    next = lane.next;
+    end = next + ((out - next) & -static_cast<ptrdiff_t>(kCrc32FoldStep));
+    if (lane.started) {
+      acc = {crc32_fold::Load(lane.accumulator), crc32_fold::Load(lane.accumulator + 32)};
+    } else if (next != end) {
+      acc = crc32_fold::Start(lane.running, next);
+      next += kCrc32FoldStep;
+      lane.started = true;
+    } else {
+      acc = {_mm256_setzero_si256(), _mm256_setzero_si256()};  // stored, ignored
+    }
+  }
+  [[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] void StepIfDue() {
+    if (next != end) {
+      acc = crc32_fold::Step(acc, next);
+      next += kCrc32FoldStep;
+    }
+  }
+  // Inlined into every exit of the loop, so that the lane's state never
+  // leaves registers inside it; a plain copy needs no target of its own.
+  [[gnu::always_inline]] void Save(TAbDfOutputWindow& window) {
+    TAbDfOutputWindow::CrcLane& lane = window.Lane();
+    static_assert(sizeof acc == sizeof lane.accumulator);
+    std::memcpy(lane.accumulator, &acc, sizeof acc);
+    lane.next = next;
+  }
+  crc32_fold::Accumulator acc;
+  const uint8_t* next;
+  const uint8_t* end;
+};
+#endif
+
 // The inflate hot loop; it is longer than our functions usually are, so
 // that the whole decoder state stays in registers. It runs while no request
 // can reach past the whole words of the input buffer (so the source is
@@ -103,12 +154,13 @@ inline void CopyMatch(uint8_t* out, uint32_t length, uint32_t distance) {
 // Returns true at the end of the block.
 //
 // Where the processor has BMI2 (kBmi2), the extra bits' value is cut from
-// the saved bit buffer with one BZHI.
+// the saved bit buffer with one BZHI, and the index after a literal with
+// one BEXTR (BMI1).
 //
 // The bit count lives in the low byte of bitsleft: consuming an entry
 // subtracts the whole entry, which leaves garbage above that byte but the
 // byte right, as no count goes below 0.
-template <class Traits, bool kBmi2>
+template <class Traits, bool kBmi2, class LoopCrc>
 [[gnu::always_inline]] inline bool FastLoopBody(TAbDfInBitStream& reader,
                                                 TAbDfOutputWindow& window,
                                                 const FastHuffmanTable& literals,
@@ -138,46 +190,68 @@ template <class Traits, bool kBmi2>
     bitsleft -= entry;
   };
   auto lookup_literal = [&] { return lit[bitbuf & kLitMask]; };
-  // The value of a length or distance entry: no flags, so its code length
-  // is the whole second byte.
-  auto value_of = [](uint64_t saved, uint32_t entry) {
+  // Consumes the literal entry e, stores its byte and looks up the next
+  // entry. With BMI2 (and so BMI1) the next index is cut from the bit
+  // buffer as it was before the shift, by the control in the entry's low
+  // half: the lookup waits on one operation after the entry's load, not two.
+  uint32_t e;
+  // (It calls no other lambda: GCC then keeps the state in registers.)
+  auto take_literal = [&] {
+    const uint64_t before = bitbuf;
+    bitbuf >>= static_cast<uint8_t>(e);
+    bitsleft -= e;
+    *out++ = LiteralOf(e);
+    uint64_t index;
+    if constexpr (kBmi2) {
+      asm("bextr %2, %1, %0" : "=r"(index) : "r"(before), "r"(uint64_t{e}));
+    } else {
+      index = bitbuf & kLitMask;
+    }
+    e = lit[index];
+  };
+  // The extra bits of a length or distance entry: the saved bit buffer cut
+  // to the entry's count, then shifted down by its code length.
+  auto extra_of = [](uint64_t saved, uint32_t entry, uint32_t code_length) {
     uint64_t bits;
     if constexpr (kBmi2) {
       asm("bzhi %2, %1, %0" : "=r"(bits) : "r"(saved), "r"(uint64_t{entry}));
     } else {
       bits = saved & ((uint64_t{1} << TotalBits(entry)) - 1);
     }
-    return Value(entry) + static_cast<uint32_t>(bits >> static_cast<uint8_t>(entry >> 8));
+    return static_cast<uint32_t>(bits >> code_length);
+  };
+  // No flags in either: the code length is all of its bits' field.
+  auto length_of = [&](uint64_t saved, uint32_t entry) {
+    return LengthBase(entry) + extra_of(saved, entry, static_cast<uint8_t>(entry >> kLengthCodeShift));
+  };
+  auto distance_of = [&](uint64_t saved, uint32_t entry) {
+    return Value(entry) + extra_of(saved, entry, static_cast<uint8_t>(entry >> 8));
   };
   auto subtable = [](const uint32_t* table, uint32_t link, uint64_t bits, uint32_t main_bits) {
     return table[Value(link) + ((bits >> main_bits) & ((uint64_t{1} << SubtableBits(link)) - 1))];
   };
+  LoopCrc crc(window, out);
   auto save = [&] {
     reader.PutCursor({in, bitbuf, bitsleft & 0xFF});
     window.SetOut(out);
+    crc.Save(window);
   };
 
   // The entry of the next symbol is looked up as soon as its bits are in
   // place, so the lookup overlaps the work on the current symbol. A refill
   // leaves the bits below bitsleft, and so the entry, unchanged.
   refill();
-  uint32_t e = lookup_literal();
+  e = lookup_literal();
   while (in < in_end && out < out_end) {
     refill();
     if (e & kLiteral) {
       // Up to three literals per refill: main-table codes take at most 11
       // bits each, so 56 - 33 bits are still left for the next lookup.
-      consume(e);
-      *out++ = static_cast<uint8_t>(Value(e));
-      e = lookup_literal();
+      take_literal();
       if (e & kLiteral) {
-        consume(e);
-        *out++ = static_cast<uint8_t>(Value(e));
-        e = lookup_literal();
+        take_literal();
         if (e & kLiteral) {
-          consume(e);
-          *out++ = static_cast<uint8_t>(Value(e));
-          e = lookup_literal();
+          take_literal();
           continue;
         }
       }
@@ -188,9 +262,7 @@ template <class Traits, bool kBmi2>
       if (e & kSubtable) {
         e = subtable(lit, e, bitbuf, kLiteralTableBits);
         if (e & kLiteral) {
-          consume(e);
-          *out++ = static_cast<uint8_t>(Value(e));
-          e = lookup_literal();
+          take_literal();
           continue;
         }
       }
@@ -204,12 +276,19 @@ template <class Traits, bool kBmi2>
     // Enough for Deflate64's 15 + 16.
     uint64_t saved = bitbuf;
     consume(e);
-    const uint32_t length = value_of(saved, e);
+    const uint32_t length = length_of(saved, e);
     // A Deflate length takes at most 15 + 5 bits, which leaves the distance
-    // table's 8 bits in place: its entry is looked up while the refill runs.
+    // table's 8 bits in place: its entry is looked up while the refill runs,
+    // with BMI2 from the index the length entry's control cuts.
     uint32_t d;
     if constexpr (Traits::kDistanceBeforeRefill) {
-      d = dist[bitbuf & kDistMask];
+      uint64_t index;
+      if constexpr (kBmi2) {
+        asm("bextr %2, %1, %0" : "=r"(index) : "r"(saved), "r"(uint64_t{e}));
+      } else {
+        index = bitbuf & kDistMask;
+      }
+      d = dist[index];
       refill();
     } else {
       refill();
@@ -224,12 +303,13 @@ template <class Traits, bool kBmi2>
     }
     saved = bitbuf;
     consume(d);
-    const uint32_t distance = value_of(saved, d);
+    const uint32_t distance = distance_of(saved, d);
     if (distance > static_cast<uint32_t>(out - out_start)) [[unlikely]] {
       save();
       RaiseInflateCause(inflate_cause::kDistanceTooFar);
     }
     e = lookup_literal();  // 27 bits or more are left
+    crc.StepIfDue();
     CopyMatch(out, length, distance);
     out += length;
   }
@@ -240,7 +320,7 @@ template <class Traits, bool kBmi2>
 template <class Traits>
 bool FastLoopGeneric(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                      const FastHuffmanTable& literals, const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits, false>(reader, window, literals, distances);
+  return FastLoopBody<Traits, false, NoLoopCrc>(reader, window, literals, distances);
 }
 
 #if defined(__x86_64__)
@@ -250,7 +330,16 @@ template <class Traits>
 [[gnu::target("bmi2")]] bool FastLoopBmi2(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                                           const FastHuffmanTable& literals,
                                           const FastHuffmanTable& distances) {
-  return FastLoopBody<Traits, true>(reader, window, literals, distances);
+  return FastLoopBody<Traits, true, NoLoopCrc>(reader, window, literals, distances);
+}
+
+// The same, folding the CRC-32 as it goes; only for windows that take one
+// and let the loop fold it.
+template <class Traits>
+[[gnu::target("bmi2," VELMORA_CRC32_FOLD_TARGET)]] bool FastLoopFolding(
+    TAbDfInBitStream& reader, TAbDfOutputWindow& window, const FastHuffmanTable& literals,
+    const FastHuffmanTable& distances) {
+  return FastLoopBody<Traits, true, FoldingLoopCrc>(reader, window, literals, distances);
 }
 #endif
 
@@ -258,11 +347,15 @@ template <class Traits>
 using FastLoopFunction = bool (*)(TAbDfInBitStream&, TAbDfOutputWindow&,
                                   const FastHuffmanTable&, const FastHuffmanTable&);
 
+// The loop for this processor; folding is the window's choice too.
 template <class Traits>
-FastLoopFunction<Traits> ChooseFastLoop() {
+FastLoopFunction<Traits> ChooseFastLoop(bool folding) {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("bmi2")) return FastLoopBmi2<Traits>;
+  const bool bmi = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+  if (bmi && folding) return FastLoopFolding<Traits>;
+  if (bmi) return FastLoopBmi2<Traits>;
 #endif
+  (void)folding;
   return FastLoopGeneric<Traits>;
 }
 
@@ -282,16 +375,16 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
   if (e & kLiteral) {
     // The literal goes out before its bits are discarded: when it reaches
     // the output limit, decoding stops with the code not consumed.
-    window.PutLiteral(static_cast<uint8_t>(Value(e)));
+    window.PutLiteral(LiteralOf(e));
     reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
     return false;
   }
-  const uint32_t length = Value(e) + ExtraValue(bits, e);
+  const uint32_t length = LengthValue(bits, e);
   reader.DiscardBits(static_cast<int32_t>(TotalBits(e)));
   bits = reader.PeekBits(distances.max_length + kDistancePeekExtra);
   uint32_t d = distances.Lookup(bits);
   if (d & kExceptional) RaiseInflateCause(Traits::kBadDistance);
-  const uint32_t distance = Value(d) + ExtraValue(bits, d);
+  const uint32_t distance = DistanceValue(bits, d);
   reader.DiscardBits(static_cast<int32_t>(TotalBits(d)));
   window.PutMatch(static_cast<int32_t>(length), static_cast<int32_t>(distance));
   return false;
@@ -300,7 +393,9 @@ bool CarefulSymbol(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
 template <class Traits>
 void DecodeDataWith(TAbDfInBitStream& reader, TAbDfOutputWindow& window,
                     const FastHuffmanTable& literals, const FastHuffmanTable& distances) {
-  static const FastLoopFunction<Traits> fast_loop = ChooseFastLoop<Traits>();
+  static const FastLoopFunction<Traits> plain_loop = ChooseFastLoop<Traits>(false);
+  static const FastLoopFunction<Traits> folding_loop = ChooseFastLoop<Traits>(true);
+  const FastLoopFunction<Traits> fast_loop = window.LoopCrc() ? folding_loop : plain_loop;
   for (;;) {
     if (fast_loop(reader, window, literals, distances)) return;
     window.SlideIfFull();

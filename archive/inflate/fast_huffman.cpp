@@ -16,6 +16,10 @@ constexpr int32_t kMaxCodeLength = 15;
 constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t extra, uint32_t length) {
   return (value << 16) | flags | (length << 8) | (length + extra);
 }
+// A length's entry before its code length is added (see SymbolEntry).
+constexpr uint32_t LengthEntry(uint32_t base, uint32_t extra) {
+  return (base << 16) | (kDistanceTableBits << 8) | extra;
+}
 uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
   return (offset << 16) | kExceptional | kSubtable | (sub_bits << 8) | main_bits;
 }
@@ -24,12 +28,12 @@ uint32_t LinkEntry(uint32_t offset, uint32_t sub_bits, uint32_t main_bits) {
 // both the code length and the bit count.
 constexpr uint32_t SymbolBase(int32_t symbol, FastTableKind kind, bool deflate64) {
   if (kind == FastTableKind::kLiteralLength) {
-    if (symbol < 256) return Entry(static_cast<uint32_t>(symbol), kLiteral, 0, 0);
+    if (symbol < 256) return (static_cast<uint32_t>(symbol) << 16) | kLiteral | (kLiteralTableBits << 8);
     if (symbol == 256) return Entry(kEndOfBlockValue, kExceptional, 0, 0);
     if (symbol > 285) return kInvalid;
     // Symbol 285 is a plain 258 in Deflate, 3 + 16 extra bits in Deflate64.
-    if (symbol == 285 && !deflate64) return Entry(kDeflateMaxMatch, 0, 0, 0);
-    return Entry(kLengthBase[symbol - 257], 0, kLengthExtraBits[symbol - 257], 0);
+    if (symbol == 285 && !deflate64) return LengthEntry(kDeflateMaxMatch, 0);
+    return LengthEntry(kLengthBase[symbol - 257], kLengthExtraBits[symbol - 257]);
   }
   if (symbol >= 30 && !deflate64) return kInvalid;
   return Entry(kDistanceBase[symbol], 0, kDistanceExtraBits[symbol], 0);
@@ -47,7 +51,7 @@ constexpr SymbolBases kLiteralBases = MakeSymbolBases(FastTableKind::kLiteralLen
 constexpr SymbolBases kLiteral64Bases = MakeSymbolBases(FastTableKind::kLiteralLength, true);
 constexpr SymbolBases kDistanceBases = MakeSymbolBases(FastTableKind::kDistance, false);
 constexpr SymbolBases kDistance64Bases = MakeSymbolBases(FastTableKind::kDistance, true);
-static_assert(kLiteralBases[285] == Entry(258, 0, 0, 0) && kLiteral64Bases[285] == Entry(3, 0, 16, 0));
+static_assert(kLiteralBases[285] == LengthEntry(258, 0) && kLiteral64Bases[285] == LengthEntry(3, 16));
 static_assert(kDistanceBases[30] == kInvalid && kDistance64Bases[31] == Entry(49153, 0, 14, 0));
 
 const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
@@ -55,9 +59,15 @@ const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
   return deflate64 ? kDistance64Bases : kDistanceBases;
 }
 
-inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length) {
+// literals: whether this is the literal/length table, whose literals and
+// lengths keep the code length elsewhere than in the second byte.
+inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length,
+                            bool literals) {
   const uint32_t base = bases[symbol];
-  return base == kInvalid ? kInvalid : base + (length << 8) + length;
+  if (base == kInvalid) return kInvalid;
+  if (literals && symbol < 256) return base + length;
+  if (literals && symbol > 256) return base + (length << kLengthCodeShift) + length;
+  return base + (length << 8) + length;
 }
 
 uint32_t ReverseBits(uint32_t code, uint32_t length) {
@@ -150,7 +160,8 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
     const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
     if (length == 0) continue;
     const uint32_t reversed = ReverseBits(next_code[length]++, length);
-    const uint32_t entry = SymbolEntry(bases, symbol, length);
+    const uint32_t entry =
+        SymbolEntry(bases, symbol, length, kind == FastTableKind::kLiteralLength);
     if (length <= main_bits) {
       placed[offsets[length]++] = {reversed, entry};
       continue;

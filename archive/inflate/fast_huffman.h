@@ -14,30 +14,44 @@ namespace velmora {
 // Entry, laid out for the hot loop: bits 0-7 the bits a symbol takes (code
 // length plus extra bits), so that one shift of the bit buffer by the entry
 // consumes it (shifts use the low six bits, and a count kept in a byte may
-// carry the entry's higher bits as garbage); bits 8-11 the code length, so
-// that the extra value is the saved bit buffer cut to the low byte's count
-// and shifted down by this one; bits 13-15 flags; bits 16-31 the literal,
-// length base, distance base or subtable offset. A subtable link holds the
-// subtable's index bits where the code length goes, and main_bits below.
+// carry the entry's higher bits as garbage). In a literal or length entry,
+// bits 8-15 hold the index bits of the table looked up next (the literal or
+// the distance table), so that the low 16 bits are the control of a
+// bit-field extract (BEXTR) that cuts the next index from the bit buffer
+// before this symbol's bits are consumed. Bit 31 marks a literal, whose
+// value takes bits 16-23; a length takes its base from bits 16-24 and its
+// code length from bits 25-28. A distance entry holds its code length in
+// bits 8-11 and its base in bits 16-31; the extra value is the saved bit
+// buffer cut to the low byte's count and shifted down by the code length.
+// Bits 13-15 flag the exceptional entries; a subtable link holds its
+// offset in bits 16-31, the subtable's index bits in bits 8-11 and
+// main_bits below.
 namespace fast_entry {
-constexpr uint32_t kLiteral = 1u << 13;
+constexpr uint32_t kLiteral = 1u << 31;
 constexpr uint32_t kExceptional = 1u << 14;  // end of block, link or no code
 constexpr uint32_t kSubtable = 1u << 15;
 // No code reaches it, or its symbol is rejected (286, 287; distance 30 and
 // 31 in Deflate). The end of block is the exceptional entry with value 1.
 constexpr uint32_t kInvalid = kExceptional;
 constexpr uint32_t kEndOfBlockValue = 1;
+constexpr uint32_t kLengthCodeShift = 25;
 inline uint32_t TotalBits(uint32_t e) { return e & 0xFF; }
 inline uint32_t CodeLength(uint32_t e) { return (e >> 8) & 15; }
-inline uint32_t ExtraBits(uint32_t e) { return TotalBits(e) - CodeLength(e); }
 inline uint32_t SubtableBits(uint32_t e) { return CodeLength(e); }
 inline uint32_t Value(uint32_t e) { return e >> 16; }
+inline uint8_t LiteralOf(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
+inline uint32_t LengthBase(uint32_t e) { return (e >> 16) & 0x1FF; }
+inline uint32_t LengthCodeLength(uint32_t e) { return (e >> kLengthCodeShift) & 15; }
 inline bool IsEndOfBlock(uint32_t e) { return Value(e) == kEndOfBlockValue; }
-// The extra bits' value of a length or distance entry, from the bit buffer
-// as it was before the entry's bits were consumed.
-inline uint32_t ExtraValue(uint64_t saved_bitbuf, uint32_t e) {
-  return static_cast<uint32_t>((saved_bitbuf & ((uint64_t{1} << TotalBits(e)) - 1)) >>
-                               CodeLength(e));
+// The length or distance of an entry, from the bit buffer as it was before
+// the entry's bits were consumed.
+inline uint32_t LengthValue(uint64_t saved_bitbuf, uint32_t e) {
+  return LengthBase(e) + static_cast<uint32_t>((saved_bitbuf & ((uint64_t{1} << TotalBits(e)) - 1)) >>
+                                               LengthCodeLength(e));
+}
+inline uint32_t DistanceValue(uint64_t saved_bitbuf, uint32_t e) {
+  return Value(e) + static_cast<uint32_t>((saved_bitbuf & ((uint64_t{1} << TotalBits(e)) - 1)) >>
+                                          CodeLength(e));
 }
 }  // namespace fast_entry
 

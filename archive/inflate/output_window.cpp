@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/checksum/crc32.h"
+#include "archive/checksum/crc32_fold.h"
 #include "archive/inflate/inflate_errors.h"
 #include "archive/inflate/inflate_tables.h"
 
@@ -42,7 +43,7 @@ uint32_t UpdateAdler32(uint32_t adler, const uint8_t* data, size_t count) {
 TAbDfOutputWindow::TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_only,
                                      int32_t output_limit, bool use_crc32, bool deflate64,
                                      int64_t known_size)
-    : checksum_(use_crc32 ? 0xFFFFFFFFu : 1u),
+    : loop_crc_(use_crc32 && Crc32LoopFoldAvailable()),
       log_(log),
       output_limit_(output_limit),
       history_(deflate64 ? kDeflate64MaxDistance : kDeflateMaxDistance),
@@ -69,6 +70,7 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* dest, TAbLogger* log, bool test_on
     start_ = out_ = pending_ = buffer_.get();
     write_point_ = buffer_.get() + history_ + kSlideSpan;
   }
+  crc_.next = out_;
   SetBlockEnd();
   (void)log_;
 }
@@ -86,10 +88,12 @@ void TAbDfOutputWindow::ThrowLimit() { throw EAbPartSizedInflate(); }
 void TAbDfOutputWindow::PassOnRange(const uint8_t* from, const uint8_t* to) {
   const int32_t count = static_cast<int32_t>(to - from);
   if (count <= 0) return;
-  if (crc32_) {
-    UpdateCrc32Buffer(checksum_, from, count);
-  } else {
-    checksum_ = UpdateAdler32(checksum_, from, static_cast<size_t>(count));
+  if (!crc32_) {
+    adler_ = UpdateAdler32(adler_, from, static_cast<size_t>(count));
+  } else if (!loop_crc_ || out_ - crc_.next > kSlideSpan) {
+    // Taken while the block is still in cache; where the hot loop folds,
+    // only once it has fallen this far behind.
+    TakeCrc();
   }
   if (direct_end_ != nullptr) return;  // committed as a whole, at the end
   if (!test_only_) return dest_->WriteBuffer(from, count);
@@ -100,6 +104,21 @@ void TAbDfOutputWindow::PassOnRange(const uint8_t* from, const uint8_t* to) {
     past = static_cast<int32_t>(std::min<int64_t>(count, counted_ + count - known_size_));
   if (past > 0) dest_->WriteBuffer(to - past, past);
   counted_ += count;
+}
+
+void TAbDfOutputWindow::TakeCrc() {
+  if (!crc32_) return;
+  if (crc_.started) {
+    crc_.running = Crc32OfFoldAccumulator(crc_.accumulator);
+    crc_.started = false;
+  }
+  // In pieces the 32-bit count takes: lent memory may be larger.
+  constexpr int64_t kPiece = int64_t{1} << 30;
+  while (crc_.next != out_) {
+    const int64_t count = std::min<int64_t>(out_ - crc_.next, kPiece);
+    UpdateCrc32Buffer(crc_.running, crc_.next, static_cast<int32_t>(count));
+    crc_.next += count;
+  }
 }
 
 void TAbDfOutputWindow::PassOnPending() {
@@ -115,6 +134,7 @@ void TAbDfOutputWindow::PassOn() {
 
 void TAbDfOutputWindow::CommitLent() {
   if (direct_end_ == nullptr || out_ == uncommitted_) return;
+  TakeCrc();  // lent memory is not ours to read once committed
   const int64_t count = out_ - uncommitted_;
   uncommitted_ = out_;
   dest_->CommitDirect(count);
@@ -147,8 +167,10 @@ void TAbDfOutputWindow::PassOnBlock() {
 
 void TAbDfOutputWindow::Slide() {
   PassOnPending();
+  TakeCrc();
   std::memmove(buffer_.get(), out_ - history_, static_cast<size_t>(history_));
   out_ = pending_ = buffer_.get() + history_;
+  crc_.next = out_;
   SetBlockEnd();
 }
 
@@ -161,6 +183,7 @@ void TAbDfOutputWindow::LeaveDirect() {
   direct_end_ = nullptr;
   start_ = buffer_.get();
   out_ = pending_ = buffer_.get() + kept;
+  crc_.next = out_;
   write_point_ = buffer_.get() + history_ + kSlideSpan;
   SetBlockEnd();
 }
@@ -210,7 +233,8 @@ void TAbDfOutputWindow::PutMatch(int32_t length, int32_t distance) {
 
 uint32_t TAbDfOutputWindow::ChecksumValue() {
   PassOn();
-  return crc32_ ? ~checksum_ : checksum_;
+  TakeCrc();
+  return crc32_ ? ~crc_.running : adler_;
 }
 
 int64_t TAbDfOutputWindow::OutputPosition() {

@@ -11,6 +11,11 @@
 // blocks are only checksummed and committed. Output that runs past the lent
 // memory moves the history into a buffer of the window's own and carries on
 // as above.
+//
+// Where the processor folds a CRC-32 inside a loop (crc32_fold.h), the hot
+// loop takes the CRC-32 of the output earlier runs left behind it, and the
+// window only the rest: what the last run produced, before the buffer
+// slides, the lent memory is committed, or the value is asked for.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +66,19 @@ class TAbDfOutputWindow {
     if (out_ >= pass_on_at_) PassOnBlock();
   }
 
+  // The hot loop's part of the CRC-32: the bytes before next are in
+  // running or, once started, in the fold accumulator instead.
+  struct CrcLane {
+    const uint8_t* next = nullptr;
+    uint32_t running = 0xFFFFFFFF;
+    bool started = false;
+    alignas(32) uint8_t accumulator[64];
+  };
+  // Null unless the hot loop folds the CRC-32.
+  CrcLane* LoopCrc() { return loop_crc_ ? &crc_ : nullptr; }
+  // The lane itself, for a loop that knows the window lets it fold.
+  CrcLane& Lane() { return crc_; }
+
  private:
   // The limit counts the bytes a 32 KiB-sliding window of the format's
   // write point would hold (limit_fill_), so stored data that passed the limit
@@ -81,13 +99,17 @@ class TAbDfOutputWindow {
   void LeaveDirect();
   void SetBlockEnd();
   void PassOnRange(const uint8_t* from, const uint8_t* to);
+  // Takes the CRC-32 of everything up to out_.
+  void TakeCrc();
 
   std::unique_ptr<uint8_t[]> buffer_;  // the window's own; null while direct
   uint8_t* start_;                     // the first byte a match may reach
   uint8_t* direct_end_ = nullptr;      // end of the lent memory, while direct
   uint8_t* uncommitted_ = nullptr;     // first lent byte not yet committed
   int32_t max_match_;
-  uint32_t checksum_;
+  uint32_t adler_ = 1;
+  CrcLane crc_;
+  bool loop_crc_;
   uint8_t* out_;
   TAbLogger* log_;
   int32_t output_limit_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/checksum/crc32_fold.h"
 #include "archive/checksum/crc32_kernels.h"
 
 namespace velmora {
@@ -74,6 +75,23 @@ TEST(Crc32, ChunkedUpdatesEqualOneUpdate) {
 
 using Kernel = uint32_t (*)(uint32_t, const uint8_t*, size_t);
 
+#if defined(__x86_64__)
+// As a decoder's loop folds: whole steps, the accumulator reduced, then the
+// rest by the ordinary update.
+[[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] uint32_t LoopFolded(uint32_t crc, const uint8_t* data,
+                                                               size_t length) {
+  if (length < kCrc32FoldStep) return crc32_detail::UpdateSliced(crc, data, length);
+  crc32_fold::Accumulator acc = crc32_fold::Start(crc, data);
+  size_t at = kCrc32FoldStep;
+  for (; length - at >= kCrc32FoldStep; at += kCrc32FoldStep)
+    acc = crc32_fold::Step(acc, data + at);
+  uint8_t bytes[kCrc32FoldStep];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes), acc.early);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + 32), acc.late);
+  return crc32_detail::UpdateSliced(Crc32OfFoldAccumulator(bytes), data + at, length - at);
+}
+#endif
+
 struct NamedKernel {
   const char* name;
   Kernel kernel;
@@ -91,6 +109,9 @@ std::vector<NamedKernel> Kernels() {
       {"sliced", crc32_detail::UpdateSliced, true},
       {"folded", crc32_detail::UpdateFolded, crc32_detail::HasCarrylessMultiply()},
       {"folded-wide", crc32_detail::UpdateFoldedWide, crc32_detail::HasWideCarrylessMultiply()},
+#if defined(__x86_64__)
+      {"loop-fold", LoopFolded, Crc32LoopFoldAvailable()},
+#endif
   };
 }
 
@@ -144,6 +165,40 @@ TEST(Crc32, EveryKernelHandlesAllZerosAndAllOnes) {
     }
   }
 }
+
+#if defined(__x86_64__)
+// A decoder's loop keeps the accumulator in memory between its runs: stored
+// and loaded back at any step, it must carry on as if never stored.
+[[gnu::target(VELMORA_CRC32_FOLD_TARGET)]] uint32_t FoldedInRuns(uint32_t crc,
+                                                                 const std::vector<uint8_t>& data,
+                                                                 size_t steps_per_run) {
+  alignas(32) uint8_t stored[kCrc32FoldStep];
+  crc32_fold::Accumulator acc = crc32_fold::Start(crc, data.data());
+  size_t at = kCrc32FoldStep;
+  for (size_t step = 1; data.size() - at >= kCrc32FoldStep; ++step, at += kCrc32FoldStep) {
+    if (step % steps_per_run == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored), acc.early);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored + 32), acc.late);
+      acc = {crc32_fold::Load(stored), crc32_fold::Load(stored + 32)};
+    }
+    acc = crc32_fold::Step(acc, data.data() + at);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored), acc.early);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(stored + 32), acc.late);
+  return crc32_detail::UpdateSliced(Crc32OfFoldAccumulator(stored), data.data() + at,
+                                    data.size() - at);
+}
+
+TEST(Crc32, LoopFoldCarriesOnFromAStoredAccumulator) {
+  if (!Crc32LoopFoldAvailable()) GTEST_SKIP() << "no VPCLMULQDQ here";
+  auto data = RandomBytes(100000 + 37, 9);
+  for (uint32_t start : {0xFFFFFFFFu, 0u, 0x12345678u}) {
+    const uint32_t expected = ByteLoop(start, data.data(), data.size());
+    for (size_t steps : {1, 2, 7, 1000})
+      EXPECT_EQ(FoldedInRuns(start, data, steps), expected) << steps;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace velmora

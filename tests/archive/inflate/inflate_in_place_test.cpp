@@ -99,6 +99,51 @@ TEST(InflateInPlace, TestOnlyDecodingWritesOnlyWhatRunsPastTheKnownSize) {
   EXPECT_EQ(dest.Data(), std::vector<uint8_t>(data.end() - 5000, data.end()));
 }
 
+TEST(InflateChecksum, CoversOutputMadeFasterThanItIsTakenInEveryOutputMode) {
+  // Long zero runs come out 258 bytes a symbol, faster than the CRC-32 is
+  // taken beside the decoding, so what it leaves behind grows past a slide
+  // of the window; text between them has it catch up again.
+  std::vector<uint8_t> data;
+  for (int part = 0; part < 4; ++part) {
+    data.insert(data.end(), 1500000, 0);
+    const std::vector<uint8_t> text = Sample(200000 + 3 * part);
+    data.insert(data.end(), text.begin(), text.end());
+  }
+  const std::vector<uint8_t> packed = test::ZlibDeflateRaw(data, 6);
+  const uint32_t expected = test::ZlibCrc32(data);
+  const auto size = static_cast<int64_t>(data.size());
+  // Lent memory for all, for part (then left), and none.
+  for (int64_t known : {size, size - 2000000, int64_t{-1}}) {
+    TMemoryStream dest;
+    EXPECT_EQ(DecodeKnowing(packed, known, dest), expected) << known;
+    EXPECT_TRUE(dest.Data() == data) << known;
+    TMemoryStream counted;
+    int32_t unpacked = 0;
+    EXPECT_EQ(DecodeKnowing(packed, known, counted, kDefaultDeflateOptions | dfoTestOnly, &unpacked),
+              expected)
+        << known;
+    EXPECT_EQ(unpacked, size) << known;
+  }
+}
+
+TEST(InflateChecksum, IsRightAcrossTheRunsOfTheHotLoopWhateverTheSourceHandsOut) {
+  // Every 16 KiB of input ends a run of the hot loop, which leaves the
+  // CRC-32 of its output to the next run; a source that hands out a few
+  // bytes per read must change nothing.
+  const std::vector<uint8_t> data = Sample(1 << 20);
+  const std::vector<uint8_t> packed = test::ZlibDeflateRaw(data, 6);
+  for (int32_t step : {1, 300, 4096}) {
+    for (int64_t known : {static_cast<int64_t>(data.size()), int64_t{-1}}) {
+      inflate_test::TrickleStream source(packed, step);
+      TMemoryStream dest;
+      TAbDeflateHelper helper;
+      helper.KnownUnpackedSize = known;
+      EXPECT_EQ(Inflate(&source, &dest, &helper), test::ZlibCrc32(data)) << step << " " << known;
+      EXPECT_TRUE(dest.Data() == data) << step << " " << known;
+    }
+  }
+}
+
 TEST(InflatedSize, DeclaredSizesBeyondTheDensestStreamAreImpossible) {
   const std::vector<uint8_t> zeros(4 << 20, 0);
   const auto packed = static_cast<int64_t>(test::ZlibDeflateRaw(zeros, 9).size());
