@@ -101,6 +101,15 @@ bool Advance(FindState& state, WIN32_FIND_DATAA* data) {
   return false;
 }
 
+// Gives a search its handle, for FindNextFileA and FindClose.
+HANDLE KeepSearch(std::unique_ptr<FindState> state) {
+  HANDLE handle = NewSearchHandle();
+  std::lock_guard<std::mutex> lock(SearchesMutex());
+  Searches()[handle] = std::move(state);
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
 }  // namespace
 
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
@@ -136,11 +145,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     state->host_folder = *folder;
     state->names.push_back(name_pattern);
     state->next = 1;
-    HANDLE handle = NewSearchHandle();
-    std::lock_guard<std::mutex> lock(SearchesMutex());
-    Searches()[handle] = std::move(state);
-    SetLastError(ERROR_SUCCESS);
-    return handle;
+    return KeepSearch(std::move(state));
   }
   DIR* dir = ::opendir(folder->c_str());
   if (dir == nullptr) {
@@ -167,11 +172,7 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE handle = NewSearchHandle();
-  std::lock_guard<std::mutex> lock(SearchesMutex());
-  Searches()[handle] = std::move(state);
-  SetLastError(ERROR_SUCCESS);
-  return handle;
+  return KeepSearch(std::move(state));
 }
 
 bool FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
