@@ -193,6 +193,7 @@ bool GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* last_access, FILET
 
 namespace host {
 FILETIME FileTimeFromTimespec(const struct timespec& ts) { return FromTimespec(ts); }
+struct timespec TimespecFromFileTime(const FILETIME& time) { return ToTimespec(time); }
 }  // namespace host
 
 }  // namespace velmora

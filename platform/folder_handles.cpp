@@ -322,6 +322,19 @@ std::vector<std::pair<int, mode_t>>& WaitingModes() {
   return modes;
 }
 
+// Folder times that wait for the end of a run: a file written into a
+// folder moves its time on, so a folder's stored time holds only once the
+// run's last file is in.
+struct WaitingTime {
+  std::shared_ptr<TargetFolder> target;
+  std::vector<std::string> components;
+  struct timespec modified;
+};
+std::vector<WaitingTime>& WaitingTimes() {
+  static std::vector<WaitingTime> times;
+  return times;
+}
+
 // A kept handle is O_PATH, which fchmod refuses; its /proc link names the
 // folder itself, never a path that could be swapped for a link.
 bool ChmodFolderHandle(int fd, mode_t mode) {
@@ -353,10 +366,39 @@ void TargetFolder::RestoreFolderMode(const std::vector<std::string>& components,
   WaitingModes().emplace_back(own, bits);
 }
 
-void TargetFolder::ApplyFolderModes() {
+void TargetFolder::RestoreFolderTime(const std::vector<std::string>& components,
+                                     const struct timespec& modified) {
+  std::string key;
+  for (const std::string& part : components) key += (key.empty() ? "" : "/") + part;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (made_.count(key) == 0) return;
+  }
   std::lock_guard<std::mutex> lock(WaitingModesMutex());
-  // As a date or attribute that cannot be set, a mode that cannot be set
-  // does not fail the items.
+  WaitingTimes().push_back({shared_from_this(), components, modified});
+}
+
+void TargetFolder::ApplyFolderSettings() {
+  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  // As a date or attribute that cannot be set, a time or mode that cannot
+  // be set does not fail the items. Times go first: a mode may shut the
+  // way to a folder below. Each folder is walked to again, as every item
+  // is, never through a link.
+  for (WaitingTime& waiting : WaitingTimes()) {
+    int fd = -1;
+    std::string host_folder;
+    size_t stopped_at = 0;
+    if (waiting.target->OpenBelow(waiting.components, false, &fd, &host_folder, &stopped_at) !=
+        FolderWalk::kOpened) {
+      continue;
+    }
+    const int folder = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) continue;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, waiting.modified};
+    (void)::futimens(folder, times);
+    ::close(folder);
+  }
+  WaitingTimes().clear();
   for (const auto& [fd, mode] : WaitingModes()) {
     (void)ChmodFolderHandle(fd, mode);
     ::close(fd);

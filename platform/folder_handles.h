@@ -16,6 +16,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdint>
 #include <memory>
@@ -36,7 +37,7 @@ enum class FolderWalk {
   kFailed,     // any other error; errno tells which
 };
 
-class TargetFolder {
+class TargetFolder : public std::enable_shared_from_this<TargetFolder> {
  public:
   // The folder a Windows path names, opened once per process (per prefix)
   // and kept. Null with the last error set when it cannot be opened.
@@ -82,11 +83,16 @@ class TargetFolder {
   // most), as unzip restores a folder's stored Unix mode, when this process
   // made that folder; one that was there before keeps its own. A mode that
   // would keep the owner from writing into the folder waits for
-  // ApplyFolderModes, so the items after it still find room.
+  // ApplyFolderSettings, so the items after it still find room.
   void RestoreFolderMode(const std::vector<std::string>& components, uint32_t mode);
-  // Sets the modes RestoreFolderMode kept waiting; called once the items
-  // of a run are written.
-  static void ApplyFolderModes();
+  // Gives the folder at `components`, when this process made it, the
+  // modification time `modified` in ApplyFolderSettings, as unzip sets
+  // folder times after the files inside them are written.
+  void RestoreFolderTime(const std::vector<std::string>& components,
+                         const struct timespec& modified);
+  // Sets the times and modes RestoreFolderTime and RestoreFolderMode kept
+  // waiting; called once the items of a run are written.
+  static void ApplyFolderSettings();
 
  private:
   TargetFolder(int root_fd, std::string host_path, bool exact_names);

@@ -97,8 +97,9 @@ std::optional<std::string> ResolveOrFail(const char* windows_path);
 // Extended-A, Greek and Cyrillic in UTF-8); other bytes stay as they are.
 std::string FoldCase(const std::string& text);
 
-// A host time as a FILETIME (UTC).
+// A host time as a FILETIME (UTC), and back.
 FILETIME FileTimeFromTimespec(const struct timespec& ts);
+struct timespec TimespecFromFileTime(const FILETIME& time);
 
 // The drive type of a block device, from the "removable" flag under
 // sys_root ("/sys"; tests give a made-up tree).

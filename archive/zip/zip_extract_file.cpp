@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "archive/zip/zip_extract.h"
 #include "archive/zip/zip_extract_link.h"
 #include "platform/folder_handles.h"
+#include "platform/host_files.h"
 #include "platform/paths.h"
 #include "platform/win32.h"
 #include "rtl/exceptions.h"
@@ -182,11 +184,10 @@ ItemPlace PlaceItem(const TAbZipArchive& archive, const std::vector<std::string>
   return place;
 }
 
-void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipItem& item) {
-  // As the original driver, a date or attribute that cannot be set does
-  // not fail an item whose data is whole.
+// The item's modification time in UTC, as unzip takes it: the extended
+// timestamp, exact and in UTC, before the DOS time (local time).
+std::optional<FILETIME> StoredModificationTime(const TAbZipItem& item) {
   FILETIME local, utc;
-  // As unzip: the extended timestamp, exact and in UTC, before DOS time.
   if (const std::optional<int64_t> mtime = item.UnixModificationTime()) {
     // FILETIME counts 100 ns from 1601-01-01, 11,644,473,600 s before 1970.
     constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
@@ -195,24 +196,37 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
     const auto ticks = static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
     utc.dwLowDateTime = static_cast<DWORD>(ticks);
     utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    (void)SetFileTime(static_cast<HANDLE>(fd), nullptr, nullptr, &utc);
-  } else if (DosDateTimeToFileTime(item.GetDosDate(), item.GetDosTime(), &local) &&
-             LocalFileTimeToFileTime(&local, &utc)) {
-    (void)SetFileTime(static_cast<HANDLE>(fd), nullptr, nullptr, &utc);
+    return utc;
+  }
+  if (DosDateTimeToFileTime(item.GetDosDate(), item.GetDosTime(), &local) &&
+      LocalFileTimeToFileTime(&local, &utc)) {
+    return utc;
+  }
+  return std::nullopt;
+}
+
+void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipItem& item) {
+  // As the original driver, a date or attribute that cannot be set does
+  // not fail an item whose data is whole.
+  if (const std::optional<FILETIME> utc = StoredModificationTime(item)) {
+    (void)SetFileTime(static_cast<HANDLE>(fd), nullptr, nullptr, &*utc);
   }
   (void)SetNewFileAttributes(fd, name, item.GetHostAttributes());
 }
 
-// A folder made on Unix keeps its stored permission bits (0755, 0700), as
-// unzip restores them, exactly and regardless of the umask, in host
-// folders. The prefix's own drives keep Windows rules: a folder there
-// takes no Unix mode.
-void RestoreFolderMode(const ItemPlace& place, const std::vector<std::string>& parts,
-                       const TAbZipItem& item) {
+// A folder made in a host folder keeps its stored time and, made on Unix,
+// its stored permission bits (0755, 0700), as unzip restores them, exactly
+// and regardless of the umask. The prefix's own drives keep Windows rules:
+// a folder there takes neither.
+void RestoreFolderSettings(const ItemPlace& place, const std::vector<std::string>& parts,
+                           const TAbZipItem& item) {
+  if (!place.target->ExactNames()) return;
+  if (const std::optional<FILETIME> utc = StoredModificationTime(item)) {
+    place.target->RestoreFolderTime(parts, host::TimespecFromFileTime(*utc));
+  }
   constexpr uint8_t kHostUnix = 3;  // "version made by" high byte: Unix
   const uint32_t unix_mode = item.GetHostAttributes() >> 16;
   if ((item.MadeByVersion() >> 8) != kHostUnix || !S_ISDIR(unix_mode)) return;
-  if (!place.target->ExactNames()) return;
   place.target->RestoreFolderMode(parts, unix_mode);
 }
 
@@ -243,7 +257,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     try {
       place = PlaceItem(Archive, parts, folder_item);
       if (folder_item) {
-        RestoreFolderMode(place, parts, Item);
+        RestoreFolderSettings(place, parts, Item);
         return;
       }
       if (Archive.OnConfirmOverwrite) {

@@ -275,6 +275,17 @@ TEST_F(UnzipCompat, OptionParsingMatches) {
   EXPECT_NE(inert.err.find("always refused"), std::string::npos) << inert.err;
 }
 
+TEST_F(UnzipCompat, ActionLettersGivenTogetherActAsUnzipRanksThem) {
+  // -z over -p/-c over -t over -l/-v; -l twice or with -v lists verbosely.
+  for (const char* letters : {"-lv", "-vl", "-ll", "-tv", "-lt", "-lp", "-lc", "-lz", "-zt", "-zp",
+                              "-cp", "-zq"}) {
+    ExpectSameAs("unzip", std::string(letters) + " a.zip b.txt");
+  }
+  for (const char* refused : {"-tp", "-ct", "-fn", "-tu", "-cu"}) {
+    EXPECT_EQ(Run({refused, "a.zip"}).exit_code, 10) << refused;
+  }
+}
+
 TEST_F(UnzipCompat, ExtractionLinesMatch) {
   ExpectSameAs("unzip", "-d 'out dir' ../c.zip", "x");
   // Both then find every file there: nobody answers, so nothing is replaced.
@@ -283,6 +294,12 @@ TEST_F(UnzipCompat, ExtractionLinesMatch) {
   ExpectSameAs("unzip", "-d 'out dir' ../c.zip nothing", "x");
   ExpectSameAs("unzip", "-c c.zip b.txt");
   ExpectSameAs("unzip", "-p c.zip 'd/*'");
+  // Names stored with "./" parts (as bsdtar stores them) are shown as written.
+  Write("dots.py", "import zipfile\nwith zipfile.ZipFile('dots.zip', 'w') as z:\n"
+                   "    z.writestr('./', b'')\n    z.writestr('./d/', b'')\n"
+                   "    z.writestr('./d/./f.txt', b'f')\n");
+  ASSERT_TRUE(Make("python3 dots.py"));
+  ExpectSameAs("unzip", "-d out ../dots.zip", "x");
 }
 
 TEST_F(UnzipCompat, FreshenAndUpdateMatch) {
@@ -297,7 +314,7 @@ TEST_F(UnzipCompat, FreshenAndUpdateMatch) {
     EXPECT_EQ(Shell(program + " -fo -d " + dir + " c.zip").exit_code, 0) << tool;
     EXPECT_EQ(Read(dir + "/b.txt"), "hi\n") << tool;
     EXPECT_EQ(Read(dir + "/e"), "newer") << tool;
-    EXPECT_FALSE(fs::exists(Work() / dir / "d/a.txt")) << tool;
+    EXPECT_FALSE(fs::exists(Work() / dir / "d")) << tool;
     EXPECT_EQ(Shell(program + " -uo -d " + dir + " c.zip").exit_code, 0) << tool;
     EXPECT_TRUE(fs::exists(Work() / dir / "d/a.txt")) << tool;
     EXPECT_EQ(Read(dir + "/e"), "newer") << tool;
@@ -436,6 +453,22 @@ TEST_F(UnzipCompat, StoredModesAreRestoredAsUnzipRestoresThem) {
   ASSERT_TRUE(Make("mkdir -p pre/wide && chmod 755 pre/wide"));
   EXPECT_EQ(Run({"-q", "-d", "pre", "modes.zip"}).exit_code, 0);
   EXPECT_EQ(fs::status(Work() / "pre/wide").permissions(), fs::perms(0755));
+}
+
+TEST_F(UnzipCompat, FolderTimesAreRestoredAfterTheFilesInside) {
+  ASSERT_TRUE(Make("mkdir -p t/a/b && echo x >t/a/b/f && echo y >t/a/g && "
+                   "touch -d '2001-02-03 04:05:06' t/a/b t/a && cd t && zip -qr ../times.zip a"));
+  const std::string times = " && find . -mindepth 1 -type d -printf '%TY-%Tm-%Td %TT %p\\n' | sort -k3";
+  for (const char* side : {"unzip", "vunzip"}) {
+    const std::string tool = side == std::string("unzip") ? "unzip" : Quote(Vunzip());
+    const ProcessResult r = Shell(std::string("mkdir ") + side + "-t && cd " + side + "-t && " +
+                                  tool + " -q ../times.zip" + times);
+    EXPECT_EQ(r.exit_code, 0) << side << r.err;
+    Write(std::string(side) + ".times", r.out);
+  }
+  EXPECT_EQ(Read("vunzip.times"), Read("unzip.times"));
+  EXPECT_NE(Read("vunzip.times").find("2001-02-03 04:05:06.0000000000 ./a/b\n"), std::string::npos)
+      << Read("vunzip.times");
 }
 
 // A local header that disagrees with the central one, one byte changed at a

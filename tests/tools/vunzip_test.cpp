@@ -41,7 +41,7 @@ TEST_F(VunzipTest, HelpAndBadOptions) {
   // zipinfo mode is opened by -Z as the first option only, as unzip has it.
   EXPECT_EQ(Run({"-l", "-Z", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({}).exit_code, 10);
-  EXPECT_EQ(Run({"-l", "-t", "a.zip"}).exit_code, 10);
+  EXPECT_EQ(Run({"-p", "-t", "a.zip"}).exit_code, 10);
   EXPECT_EQ(Run({"-d"}).exit_code, 10);
 }
 

@@ -262,7 +262,11 @@ std::optional<std::string> Vunzip::InTheWay(const TAbZipItem& item) const {
 }
 
 std::string Vunzip::ShownName(const TAbArchiveItem& item) const {
+  // The path written, as unzip shows it: without the "./" parts some
+  // archivers (bsdtar) store.
   std::string name = item.GetStoredName();
+  while (name.rfind("./", 0) == 0) name.erase(0, 2);
+  for (size_t at; (at = name.find("/./")) != std::string::npos;) name.erase(at, 2);
   if (options_.junk_paths) {
     const size_t slash = name.find_last_of("/\\");
     if (slash != std::string::npos) name = name.substr(slash + 1);
@@ -459,9 +463,10 @@ void Vunzip::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::str
 
 // -f and -u: an item is written only over an older file (-f), or also
 // where there is none (-u). Times compare to the second; an item's DOS time
-// is local time, as the file's is shown.
+// is local time, as the file's is shown. -f makes no folder either.
 bool Vunzip::WantedByFreshen(const TAbZipItem& item) const {
-  if (options_.freshen == Freshen::kAll || IsFolderItem(item)) return true;
+  if (options_.freshen == Freshen::kAll) return true;
+  if (IsFolderItem(item)) return options_.freshen == Freshen::kNewerOrMissing;
   std::string name = item.GetStoredName();
   if (options_.junk_paths) {
     const size_t slash = name.find_last_of('/');
@@ -608,9 +613,9 @@ int Vunzip::Extract() {
     std::fprintf(stderr, "vunzip: %s\n", e.what());
     exit_code_ = std::max(exit_code_, ExitCodeFor(e));
   }
-  // Folders whose stored mode shuts their owner out get it last, as unzip
-  // sets folder modes after the files inside them.
-  TargetFolder::ApplyFolderModes();
+  // Folders get their stored times, and the modes that shut their owner
+  // out, last: as unzip, after the files inside them.
+  TargetFolder::ApplyFolderSettings();
   // unzip makes its links last and lists them here. Ours were made in
   // their turn (nothing is ever written through one), and the list is
   // printed as unzip prints it, for those who read the output.
@@ -777,7 +782,12 @@ int Vunzip::Run() {
       std::fflush(stdout);
       return exit_code_;
     case Mode::kComment:
-      PrintArchiveHeader(stdout, archive_path_, Comment());
+      // Quiet, only the comment itself (as with -p).
+      if (options_.quiet > 0) {
+        PrintComment(stdout, Comment());
+      } else {
+        PrintArchiveHeader(stdout, archive_path_, Comment());
+      }
       return exit_code_;
     default:
       break;

@@ -31,20 +31,6 @@ void AddNote(Options& options, const char* note) {
   }
 }
 
-// Sets the mode once; unzip refuses two of -l, -v, -t, -p, -c, -z together.
-bool SetMode(Options& options, Mode mode, bool negative, std::string& error) {
-  if (negative) {
-    if (options.mode == mode) options.mode = Mode::kExtract;
-    return true;
-  }
-  if (options.mode != Mode::kExtract && options.mode != mode) {
-    error = "only one of -l, -v, -t, -p, -c and -z may be given";
-    return false;
-  }
-  options.mode = mode;
-  return true;
-}
-
 // The value of -d, -P, -I or -O: the rest of the cluster or the next
 // argument.
 bool TakeValue(const std::vector<std::string>& args, size_t& i, size_t k, char letter,
@@ -64,6 +50,14 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, size_t k, char l
 struct ClusterState {
   bool in_exclude = false;
   bool zipinfo = false;
+  // unzip's action letters set flags that may be given together; the mode
+  // is chosen from them once the whole line is read (ChooseMode). -l adds
+  // one to the listing level and -v two (one after -l): two or more list
+  // verbosely, so -lv and -ll list as -v does.
+  int list = 0;
+  bool test = false;
+  bool pipe = false;    // -p
+  bool screen = false;  // -c
 };
 
 // One cluster of unzip's single-letter options. Returns false with error
@@ -76,17 +70,23 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
     const char letter = arg[k];
     switch (letter) {
       case '-': negative = true; break;
-      case 'l': if (!SetMode(options, Mode::kList, negative, error)) return false; break;
-      case 'v': if (!SetMode(options, Mode::kVerboseList, negative, error)) return false; break;
-      case 't': if (!SetMode(options, Mode::kTest, negative, error)) return false; break;
-      case 'p': if (!SetMode(options, Mode::kPipe, negative, error)) return false; break;
-      case 'c':
-        if (!SetMode(options, Mode::kPipe, negative, error)) return false;
-        options.pipe_with_names = !negative;
+      case 'l': state.list = negative ? std::max(0, state.list - 1) : state.list + 1; break;
+      case 'v':
+        state.list = negative ? std::max(0, state.list - 1) : (state.list > 0 ? state.list + 1 : 2);
         break;
+      case 't': state.test = !negative; break;
+      case 'p': state.pipe = !negative; break;
+      case 'c': state.screen = !negative; break;
       case 'z': options.comment_only = !negative; break;
+      // -f is -u that creates nothing, in either order.
       case 'f': options.freshen = negative ? Freshen::kAll : Freshen::kExistingOnly; break;
-      case 'u': options.freshen = negative ? Freshen::kAll : Freshen::kNewerOrMissing; break;
+      case 'u':
+        if (negative) {
+          options.freshen = Freshen::kAll;
+        } else if (options.freshen != Freshen::kExistingOnly) {
+          options.freshen = Freshen::kNewerOrMissing;
+        }
+        break;
       case 'j': options.junk_paths = !negative; break;
       case 'o':
         options.overwrite = negative ? Overwrite::kAsk : Overwrite::kAlways;
@@ -132,6 +132,33 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
         error = std::string("unknown option -") + letter;
         return false;
     }
+  }
+  return true;
+}
+
+// The mode of an unzip command line, from its action letters as unzip
+// ranks them: -z shows only the comment, -p/-c write to standard output,
+// -t tests, -l/-v list, else the items are extracted. The pairs unzip
+// refuses are refused with its words.
+bool ChooseMode(const ClusterState& state, Options& options, std::string& error) {
+  const bool to_stdout = state.pipe || state.screen;
+  const bool updating = options.freshen != Freshen::kAll;
+  if ((to_stdout && (state.test || updating)) || (state.test && updating) ||
+      (options.freshen == Freshen::kExistingOnly && options.overwrite == Overwrite::kNever)) {
+    error = "-fn or any combination of -c, -l, -p, -t, -u and -v options invalid";
+    return false;
+  }
+  if (options.comment_only) {
+    options.mode = Mode::kComment;
+    // -p keeps its silence: only the comment itself is written.
+    if (state.pipe) options.quiet = std::max(options.quiet, 1);
+  } else if (to_stdout) {
+    options.mode = Mode::kPipe;
+    options.pipe_with_names = !state.pipe;
+  } else if (state.test) {
+    options.mode = Mode::kTest;
+  } else if (state.list > 0) {
+    options.mode = state.list > 1 ? Mode::kVerboseList : Mode::kList;
   }
   return true;
 }
@@ -239,6 +266,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given, bool zipinfo
       options.include.push_back(arg);
     }
   }
+  if (!state.zipinfo && !ChooseMode(state, options, result.error)) return result;
   if (options.archive.empty()) {
     // "unzip -v" alone shows the version, "unzip -Z" alone zipinfo's usage.
     if (options.mode == Mode::kVerboseList) {
@@ -249,7 +277,6 @@ ParseResult ParseCommandLine(const std::vector<std::string>& given, bool zipinfo
       result.error = "no archive named";
     }
   }
-  if (options.comment_only && options.mode == Mode::kExtract) options.mode = Mode::kComment;
   return result;
 }
 
