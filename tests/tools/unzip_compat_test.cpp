@@ -455,6 +455,20 @@ TEST_F(UnzipCompat, StoredModesAreRestoredAsUnzipRestoresThem) {
   EXPECT_EQ(fs::status(Work() / "pre/wide").permissions(), fs::perms(0755));
 }
 
+TEST_F(UnzipCompat, IncorrectPasswordSkipsTheItemAsUnzipDoes) {
+  // All items refused: 82; some: a warning, the others done.
+  ASSERT_TRUE(Make("cp enc.zip mixed.zip && cd src && zip -q ../mixed.zip e"));
+  for (const char* archive : {"enc.zip", "mixed.zip"}) {
+    const std::string a = archive;
+    ExpectSameAs("unzip", "-t -P wrong " + a);
+    ExpectSameAs("unzip", "-qt -P wrong " + a);
+    ExpectSameAs("unzip", "-c -P wrong " + a);
+    ExpectSameAs("unzip", "-P wrong -d out ../" + a, "x" + a);
+  }
+  EXPECT_FALSE(fs::exists(Work() / "xmixed.zip-ours/out/b.txt"));
+  EXPECT_TRUE(fs::exists(Work() / "xmixed.zip-ours/out/e"));
+}
+
 TEST_F(UnzipCompat, FolderTimesAreRestoredAfterTheFilesInside) {
   ASSERT_TRUE(Make("mkdir -p t/a/b && echo x >t/a/b/f && echo y >t/a/g && "
                    "touch -d '2001-02-03 04:05:06' t/a/b t/a && cd t && zip -qr ../times.zip a"));

@@ -97,6 +97,8 @@ class Vunzip {
   int Pipe();
   int ZipInfo();
   bool WantedByFreshen(const TAbZipItem& item) const;
+  int WithPasswordSkips(int code) const;
+  bool SkippedForPassword(const TAbZipItem& item, const std::exception& e);
   void AnswerOverwrite(std::string& target, bool& confirm);
   void PrintUnmatched(std::FILE* out);
   std::string Comment() const;
@@ -140,6 +142,7 @@ class Vunzip {
   // code as an earlier one is still seen as a failure.
   int failures_ = 0;
   int unsupported_ = 0;  // items skipped for a method or encryption we lack
+  int bad_password_ = 0;  // items skipped for an incorrect password
   // Inside the driver a CRC mismatch is reported to the failure event
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
@@ -169,7 +172,28 @@ class Vunzip {
 // encryption), or one whose password nobody can give (no -P, no terminal):
 // unzip's "skipping:" line among the item lines, its exit code, and the
 // item counts as failed. False for any other failure.
+// A password was given (or asked for) and the item's check refused it:
+// unzip's line (in test mode among the others; none when quiet or piping)
+// and the run goes on.
+bool Vunzip::SkippedForPassword(const TAbZipItem& item, const std::exception& e) {
+  if (!dynamic_cast<const EAbZipInvalidPassword*>(&e) ||
+      (!options_.password && !unzipper_.OnNeedPassword)) {
+    return false;
+  }
+  const bool piping = options_.mode == Mode::kPipe && !options_.pipe_with_names;
+  if (options_.quiet == 0 && !piping) {
+    bar_.Clear();
+    std::fflush(stdout);
+    std::fputs(SkippingLine(SafeName(item.GetStoredName()), "incorrect password").c_str(),
+               options_.mode == Mode::kTest ? stdout : stderr);
+  }
+  ++failures_;
+  ++bad_password_;
+  return true;
+}
+
 bool Vunzip::Skipped(const TAbZipItem& item, const std::exception& e) {
+  if (SkippedForPassword(item, e)) return true;
   const bool unsupported = ExitCodeFor(e) == kExitUnsupported;
   const bool no_password = ExitCodeFor(e) == kExitBadPassword && !options_.password &&
                            !unzipper_.OnNeedPassword;
@@ -678,14 +702,15 @@ int Vunzip::Test() {
   PrintUnmatched(stdout);
   if (options_.quiet < 2) {
     const std::string name = SafeName(archive_path_);
-    const size_t tested = selected_.size() - static_cast<size_t>(unsupported_);
-    if ((selected_.empty() && unmatched_.empty()) || (tested == 0 && unsupported_ > 0)) {
+    const int skipped = unsupported_ + bad_password_;
+    const size_t tested = selected_.size() - static_cast<size_t>(skipped);
+    if ((selected_.empty() && unmatched_.empty()) || (tested == 0 && skipped > 0)) {
       std::printf("Caution:  zero files tested in %s.\n", name.c_str());
     } else if (exit_code_ == kExitWarning && header_warnings_) {
       std::printf("At least one warning-error was detected in %s.\n", name.c_str());
     } else if ((exit_code_ <= kExitWarning ||
-                (exit_code_ == kExitUnsupported && failures_ == unsupported_)) &&
-               (!options_.include.empty() || unsupported_ > 0)) {
+                (exit_code_ == kExitUnsupported && failures_ == skipped)) &&
+               (!options_.include.empty() || skipped > 0)) {
       std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(), tested,
                   tested == 1 ? "" : "s");
     } else if (exit_code_ <= kExitWarning) {
@@ -696,6 +721,10 @@ int Vunzip::Test() {
     if (unsupported_ > 0) {
       std::printf("%d file%s skipped because of unsupported compression or encoding.\n",
                   unsupported_, unsupported_ == 1 ? "" : "s");
+    }
+    if (bad_password_ > 0) {
+      std::printf("%d file%s skipped because of incorrect password.\n", bad_password_,
+                  bad_password_ == 1 ? "" : "s");
     }
   }
   return exit_code_;
@@ -710,17 +739,29 @@ int Vunzip::Pipe() {
   }
   std::fflush(stdout);
   for (TAbZipItem* item : selected_) {
-    if (IsFolderItem(*item)) continue;
+    if (IsFolderItem(*item)) {
+      // -c names a folder too, with no data under it.
+      if (options_.pipe_with_names && options_.quiet == 0) {
+        std::printf(" extracting: %-22s  \n\n", SafeName(item->GetStoredName()).c_str());
+      }
+      continue;
+    }
     current_name_ = item->GetStoredName();
     archive_->ActiveItem = item;
-    if (options_.pipe_with_names && options_.quiet == 0) {
+    // Announced once its data is decoded: an item skipped for its password
+    // gets only the skipping line, as with unzip.
+    bool announced = false;
+    const auto announce = [&] {
+      if (!options_.pipe_with_names || options_.quiet != 0) return;
       std::printf("%s: %-22s  \n", item->Method() == 0 ? " extracting" : "  inflating",
                   SafeName(item->GetStoredName()).c_str());
-    }
+      announced = true;
+    };
     in_driver_ = true;
     try {
       TAbTempFileStream temp(true);
       UnzipItemToStream(*archive_, *item, &temp);
+      announce();
       temp.Seek(0, soFromBeginning);
       std::vector<uint8_t> buffer(1 << 16);
       for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
@@ -730,10 +771,13 @@ int Vunzip::Pipe() {
         }
       }
     } catch (const std::exception& e) {
-      Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      if (!SkippedForPassword(*item, e)) {
+        if (!announced) announce();
+        Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      }
     }
     in_driver_ = false;
-    if (options_.pipe_with_names && options_.quiet == 0) std::fputc('\n', stdout);
+    if (announced) std::fputc('\n', stdout);
   }
   std::fflush(stdout);
   return exit_code_;
@@ -799,7 +843,7 @@ int Vunzip::Run() {
   }
   if (options_.mode == Mode::kTest) {
     HookEvents();
-    return Test();
+    return WithPasswordSkips(Test());
   }
   if (options_.mode == Mode::kExtract && options_.quiet == 0) {
     PrintArchiveHeader(stdout, archive_path_, Comment());
@@ -810,8 +854,15 @@ int Vunzip::Run() {
     return std::max(exit_code_, kExitNoMatch);
   }
   HookEvents();
-  if (options_.mode == Mode::kPipe) return Pipe();
-  return Extract();
+  return WithPasswordSkips(options_.mode == Mode::kPipe ? Pipe() : Extract());
+}
+
+// Items skipped for an incorrect password end the run with unzip's code:
+// 82 when every selected item was one of them, else a warning.
+int Vunzip::WithPasswordSkips(int code) const {
+  if (bad_password_ == 0) return code;
+  const bool all = static_cast<size_t>(bad_password_) == selected_.size();
+  return std::max(code, all ? kExitBadPassword : kExitWarning);
 }
 
 // One archive: whether its directory was found, and its exit code.
