@@ -24,9 +24,11 @@ std::string g_base;  // an existing folder, as a Windows path
 void WalkItem(TAbZipArchive& archive, int index) {
   TAbZipItem& item = *archive.ZipItems(index);
   std::string name = item.GetStoredName();
-  volatile int64_t sizes = int64_t{item.GetPackedSize()} + item.GetUnpackedSize() +
-                           item.GetCrc32() + item.Method() + item.LocalHeaderOffset() +
-                           item.ExtraData().size();
+  // Read every field (unsigned: ZIP64 sizes may be anything).
+  volatile uint64_t sizes = static_cast<uint64_t>(item.GetPackedSize()) +
+                            static_cast<uint64_t>(item.GetUnpackedSize()) + item.GetCrc32() +
+                            item.Method() + static_cast<uint64_t>(item.LocalHeaderOffset()) +
+                            item.ExtraData().size();
   (void)sizes;
   ItemMatchesMaskList(item, "*.*; *.txt;dir\\*.exe");
   ItemMatchesMask(item, "C:\\a?c\\*.*");
