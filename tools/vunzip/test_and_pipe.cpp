@@ -1,0 +1,137 @@
+// The modes that read items without writing files: test (-t), which
+// checks each item's data against its CRC, and pipe (-p, and -c with a
+// line naming each item), which writes the data to standard output.
+#include "tools/vunzip/archive_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/base/temp_file_stream.h"
+#include "archive/zip/zip_extract.h"
+#include "tools/vunzip/listing.h"
+
+namespace velmora::vunzip {
+
+int ArchiveRun::Test() {
+  if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::fputs(extra_bytes_warning_.c_str(), stdout);
+  TStream* own = SingleFileStream();
+  if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
+  for (TAbZipItem* item : selected_) {
+    current_name_ = item->GetStoredName();
+    const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
+                                       : LocalExtraFieldDamage(*raw_, *item);
+    if (damage) {
+      // unzip's words, on its line, and the item is not decompressed.
+      bar_.Clear();
+      std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());
+      exit_code_ = std::max(exit_code_, kExitArchiveError);
+      ++failures_;
+      continue;
+    }
+    const int failures_before = failures_;
+    (void)ReportLocalHeader(*item);
+    CrcCountingBucket bucket;
+    test_sink_ = &bucket;
+    archive_->ActiveItem = item;
+    in_driver_ = true;
+    try {
+      UnzipItemToStream(*archive_, *item, &bucket);
+    } catch (const std::exception& e) {
+      if (!Skipped(*item, e)) Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+    }
+    in_driver_ = false;
+    test_sink_ = nullptr;
+    if (failures_ == failures_before && options_.quiet == 0) {
+      bar_.Clear();
+      std::printf("    testing: %-22s   OK\n", SafeName(item->GetStoredName()).c_str());
+    }
+    if (exit_code_ == kExitAborted) break;
+  }
+  PrintUnmatched(stdout);
+  if (options_.quiet < 2) {
+    const std::string name = SafeName(archive_path_);
+    const int skipped = unsupported_ + bad_password_;
+    const size_t tested = selected_.size() - static_cast<size_t>(skipped);
+    if ((selected_.empty() && unmatched_.empty()) || (tested == 0 && skipped > 0)) {
+      std::printf("Caution:  zero files tested in %s.\n", name.c_str());
+    } else if (exit_code_ == kExitWarning && header_warnings_) {
+      std::printf("At least one warning-error was detected in %s.\n", name.c_str());
+    } else if ((exit_code_ <= kExitWarning ||
+                (exit_code_ == kExitUnsupported && failures_ == skipped)) &&
+               (!options_.include.empty() || skipped > 0)) {
+      std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(), tested,
+                  tested == 1 ? "" : "s");
+    } else if (exit_code_ <= kExitWarning) {
+      std::printf("No errors detected in compressed data of %s.\n", name.c_str());
+    } else {
+      std::printf("At least one error was detected in %s.\n", name.c_str());
+    }
+    if (unsupported_ > 0) {
+      std::printf("%d file%s skipped because of unsupported compression or encoding.\n",
+                  unsupported_, unsupported_ == 1 ? "" : "s");
+    }
+    if (bad_password_ > 0) {
+      std::printf("%d file%s skipped because of incorrect password.\n", bad_password_,
+                  bad_password_ == 1 ? "" : "s");
+    }
+  }
+  return exit_code_;
+}
+
+// Each item goes through a temporary file first: the legacy expanders seek
+// in their output, which a pipe cannot do. With -c each item is announced,
+// as unzip does on the screen.
+int ArchiveRun::Pipe() {
+  if (options_.pipe_with_names && options_.quiet == 0) {
+    PrintArchiveHeader(stdout, archive_path_, Comment());
+  }
+  std::fflush(stdout);
+  for (TAbZipItem* item : selected_) {
+    if (IsFolderItem(*item)) {
+      // -c names a folder too, with no data under it.
+      if (options_.pipe_with_names && options_.quiet == 0) {
+        std::printf(" extracting: %-22s  \n\n", SafeName(item->GetStoredName()).c_str());
+      }
+      continue;
+    }
+    current_name_ = item->GetStoredName();
+    archive_->ActiveItem = item;
+    // Announced once its data is decoded: an item skipped for its password
+    // gets only the skipping line, as with unzip.
+    bool announced = false;
+    const auto announce = [&] {
+      if (!options_.pipe_with_names || options_.quiet != 0) return;
+      std::printf("%s: %-22s  \n", item->Method() == 0 ? " extracting" : "  inflating",
+                  SafeName(item->GetStoredName()).c_str());
+      announced = true;
+    };
+    in_driver_ = true;
+    try {
+      TAbTempFileStream temp(true);
+      UnzipItemToStream(*archive_, *item, &temp);
+      announce();
+      temp.Seek(0, soFromBeginning);
+      std::vector<uint8_t> buffer(1 << 16);
+      for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
+        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), stdout) !=
+            static_cast<size_t>(got)) {
+          throw Exception("cannot write to standard output");
+        }
+      }
+    } catch (const std::exception& e) {
+      if (!SkippedForPassword(*item, e)) {
+        if (!announced) announce();
+        Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      }
+    }
+    in_driver_ = false;
+    if (announced) std::fputc('\n', stdout);
+  }
+  std::fflush(stdout);
+  return exit_code_;
+}
+
+}  // namespace velmora::vunzip
