@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/host_files.h"
@@ -58,7 +60,19 @@ UINT GetDriveTypeA(const char* root_path) {
   std::optional<std::string> folder = HostPath(root);
   struct stat st {};
   if (!folder || ::stat(folder->c_str(), &st) != 0) return DRIVE_NO_ROOT_DIR;
-  return host::DriveTypeOfDevice(major(st.st_dev), minor(st.st_dev), "/sys");
+  // Every archive opened asks, and the walk through /sys takes some fifteen
+  // system calls: a device's answer is kept for the life of the process
+  // (a disk does not turn removable under its number while we run).
+  static std::mutex mutex;
+  static std::map<dev_t, UINT> known;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto kept = known.find(st.st_dev); kept != known.end()) return kept->second;
+  }
+  const UINT type = host::DriveTypeOfDevice(major(st.st_dev), minor(st.st_dev), "/sys");
+  std::lock_guard<std::mutex> lock(mutex);
+  known.emplace(st.st_dev, type);
+  return type;
 }
 
 bool GetDiskFreeSpaceExA(const char* directory, uint64_t* free_to_caller, uint64_t* total,

@@ -67,18 +67,6 @@ void Stamp(Listing& listing, const struct stat& st) {
   listing.modified = st.st_mtim;
 }
 
-// Whether a folder changed so recently that a further change could still
-// share its time. File systems with whole-second times (no nanoseconds) get
-// the two seconds of FAT; the others a margin well above a kernel tick.
-bool ChangedTooRecently(const struct timespec& modified) {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  int64_t age_ns = (static_cast<int64_t>(now.tv_sec) - modified.tv_sec) * 1'000'000'000 +
-                   (now.tv_nsec - modified.tv_nsec);
-  int64_t margin_ns = modified.tv_nsec == 0 ? 2'000'000'000 : 50'000'000;
-  return age_ns < margin_ns;
-}
-
 void AddName(Listing& listing, const std::string& name) {
   auto [it, inserted] = listing.by_folded.try_emplace(FoldCase(name), name);
   if (!inserted && name < it->second) it->second = name;
@@ -100,6 +88,19 @@ bool ReadListing(const std::string& folder, const struct stat& st, Listing* list
 }
 
 }  // namespace
+
+// Whether a folder changed so recently that a further change could still
+// share its time. File systems with whole-second times (no nanoseconds) get
+// the two seconds of FAT; the others a margin well above a kernel tick.
+bool ChangedTooRecently(const struct timespec& modified) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  int64_t age_ns = (static_cast<int64_t>(now.tv_sec) - modified.tv_sec) * 1'000'000'000 +
+                   (now.tv_nsec - modified.tv_nsec);
+  int64_t margin_ns = modified.tv_nsec == 0 ? 2'000'000'000 : 50'000'000;
+  return age_ns < margin_ns;
+}
+
 
 std::optional<std::string> FindCaseBlind(const std::string& folder, const std::string& name) {
   struct stat st {};

@@ -97,6 +97,11 @@ std::optional<std::string> ResolveOrFail(const char* windows_path);
 // Extended-A, Greek and Cyrillic in UTF-8); other bytes stay as they are.
 std::string FoldCase(const std::string& text);
 
+// Whether a folder changed (its modification time `modified`) so recently
+// that a further change could still share its time stamp: what was read of
+// it then may not be kept on the strength of an unchanged time.
+bool ChangedTooRecently(const struct timespec& modified);
+
 // A host time as a FILETIME (UTC), and back.
 FILETIME FileTimeFromTimespec(const struct timespec& ts);
 struct timespec TimespecFromFileTime(const FILETIME& time);

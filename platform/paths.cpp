@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/host_files.h"
@@ -243,16 +246,40 @@ bool NamesAreExact(const WindowsPathParts& path) {
   return !(*drive_root == prefix || drive_root->compare(0, prefix.size() + 1, prefix + "/") == 0);
 }
 
-std::optional<std::string> DriveHostRoot(char letter) {
-  // Z: is the host's root until a prefix exists to say otherwise: reaching
-  // host files makes no prefix, so a tool that reads and writes only those
-  // (vunzip) leaves none behind.
-  struct stat made {};
-  if (std::toupper(static_cast<unsigned char>(letter)) == 'Z' &&
-      ::stat((ChosenPrefix(false) + "/dosdevices").c_str(), &made) != 0) {
-    return std::string("/");
-  }
-  std::string devices = VelmoraPrefix() + "/dosdevices/";
+namespace {
+
+// The drives as last read from a prefix's dosdevices folder, kept while
+// that folder is the same one, unchanged: every path converted asks for
+// its drive's root, and reading the link costs four system calls where
+// the folder's stat costs one. A folder changed so recently that a second
+// change could share its time stamp is read afresh each time.
+struct KnownDrives {
+  std::string devices;
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec modified {};
+  struct timespec changed {};
+  std::map<char, std::optional<std::string>> roots;  // by lower-case letter
+};
+
+bool SameFolder(const KnownDrives& known, const std::string& devices, const struct stat& st) {
+  return known.devices == devices && known.device == st.st_dev && known.inode == st.st_ino &&
+         known.modified.tv_sec == st.st_mtim.tv_sec &&
+         known.modified.tv_nsec == st.st_mtim.tv_nsec &&
+         known.changed.tv_sec == st.st_ctim.tv_sec && known.changed.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+std::mutex& KnownDrivesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+KnownDrives& Known() {
+  static KnownDrives known;
+  return known;
+}
+
+std::optional<std::string> ReadDriveLink(const std::string& devices, char letter) {
   char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
   char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   for (char name : {lower, upper}) {
@@ -269,6 +296,42 @@ std::optional<std::string> DriveHostRoot(char letter) {
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> DriveHostRoot(char letter) {
+  // Z: is the host's root until a prefix exists to say otherwise: reaching
+  // host files makes no prefix, so a tool that reads and writes only those
+  // (vunzip) leaves none behind.
+  const std::string devices = ChosenPrefix(false) + "/dosdevices/";
+  const char key = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  struct stat made {};
+  const bool present = ::stat(devices.c_str(), &made) == 0;
+  if (!present && key == 'z') return std::string("/");
+  const bool settled =
+      present && !ChangedTooRecently(made.st_mtim) && !ChangedTooRecently(made.st_ctim);
+  if (settled) {
+    std::lock_guard<std::mutex> lock(KnownDrivesMutex());
+    KnownDrives& known = Known();
+    if (SameFolder(known, devices, made)) {
+      if (auto kept = known.roots.find(key); kept != known.roots.end()) return kept->second;
+    }
+  }
+  // Lays the prefix out where it is missing, then reads the link.
+  const std::string made_devices = VelmoraPrefix() + "/dosdevices/";
+  std::optional<std::string> root = ReadDriveLink(made_devices, letter);
+  // Kept under the stat taken before the link was read: a change since
+  // leaves a folder that no longer matches it.
+  if (settled && made_devices == devices) {
+    std::lock_guard<std::mutex> lock(KnownDrivesMutex());
+    KnownDrives& known = Known();
+    if (!SameFolder(known, devices, made)) {
+      known = KnownDrives{devices, made.st_dev, made.st_ino, made.st_mtim, made.st_ctim, {}};
+    }
+    known.roots[key] = root;
+  }
+  return root;
 }
 
 std::string HostParent(const std::string& host_path) {

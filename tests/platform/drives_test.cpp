@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "platform/host_files.h"
+#include "platform/paths.h"
 #include "platform/win32.h"
 #include "tests/platform/platform_fixture.h"
 
@@ -51,6 +53,24 @@ TEST_F(DrivesTest, LinkedDrivesHaveARootAndOthersDoNot) {
   // A link to nothing is no root either.
   ASSERT_EQ(::symlink(Scratch("gone").c_str(), (prefix_ + "/dosdevices/e:").c_str()), 0);
   EXPECT_EQ(GetDriveTypeA("E:\\"), DRIVE_NO_ROOT_DIR);
+}
+
+TEST_F(DrivesTest, ADriveLinkPointedElsewhereIsSeenAtOnceThoughRootsAreKept) {
+  const std::string devices = prefix_ + "/dosdevices";
+  const std::string first = Scratch("first"), second = Scratch("second");
+  std::filesystem::create_directories(first);
+  std::filesystem::create_directories(second);
+  Link(first, devices + "/m:");
+  // A settled folder (its times long past): the root read now is kept.
+  const struct timespec long_ago[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, devices.c_str(), long_ago, 0), 0);
+  EXPECT_EQ(host::DriveHostRoot('M'), first);
+  EXPECT_EQ(host::DriveHostRoot('m'), first);
+  ASSERT_EQ(::unlink((devices + "/m:").c_str()), 0);
+  Link(second, devices + "/m:");
+  EXPECT_EQ(host::DriveHostRoot('M'), second);
+  ASSERT_EQ(::unlink((devices + "/m:").c_str()), 0);
+  EXPECT_EQ(host::DriveHostRoot('M'), std::nullopt);
 }
 
 TEST_F(DrivesTest, FreeSpaceComesFromTheFileSystem) {
