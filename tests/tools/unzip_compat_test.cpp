@@ -271,6 +271,12 @@ TEST_F(UnzipCompat, OptionParsingMatches) {
   for (const char* option : {"-O", "-I"}) {
     EXPECT_EQ(Run({option, "CP866", "-qql", "a.zip", "b.txt"}).exit_code, 0) << option;
   }
+  // An -x mask that leaves nothing out is a caution; with -x, test mode
+  // counts the files tested and zipinfo lists without its header.
+  for (const char* line : {"-t a.zip -x nothing", "-t a.zip -x b.txt", "-Z a.zip -x b.txt",
+                           "-l a.zip -x nothing"}) {
+    ExpectSameAs("unzip", line);
+  }
   const ProcessResult inert = Run({"-:", "-l", "a.zip"});
   EXPECT_NE(inert.err.find("always refused"), std::string::npos) << inert.err;
 }
@@ -322,10 +328,23 @@ TEST_F(UnzipCompat, FreshenAndUpdateMatch) {
 }
 
 TEST_F(UnzipCompat, StampsTheArchiveWithItsNewestTime) {
+  // -T only stamps: nothing is extracted, and -d is ignored with a caution.
   ASSERT_TRUE(Make("cp c.zip b.zip && touch -d '2001-01-01' c.zip b.zip"));
   ASSERT_TRUE(Make("unzip -qq -T -d t1 c.zip"));
-  EXPECT_EQ(Run({"-qq", "-T", "-d", "t2", "b.zip"}).exit_code, 0);
+  const ProcessResult stamped = Run({"-qq", "-T", "-d", "t2", "b.zip"});
+  EXPECT_EQ(stamped.exit_code, 0);
+  EXPECT_NE(stamped.err.find("caution:  not extracting; -d ignored"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Work() / "t2"));
   EXPECT_EQ(fs::last_write_time(Work() / "c.zip"), fs::last_write_time(Work() / "b.zip"));
+  // With names, the newest of those items; -T ranks above -l and -t.
+  ExpectSameAs("unzip", "-T c.zip b.txt");
+  const auto seconds = [](fs::file_time_type t) {
+    return std::chrono::floor<std::chrono::seconds>(t.time_since_epoch());
+  };
+  EXPECT_EQ(seconds(fs::last_write_time(Work() / "c.zip")),
+            seconds(fs::last_write_time(Work() / "src/b.txt")));
+  ExpectSameAs("unzip", "-lT c.zip");
+  ExpectSameAs("unzip", "-tT c.zip");
 }
 
 // Items that cannot be read are skipped with unzip's line, counted, and

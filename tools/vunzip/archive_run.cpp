@@ -238,6 +238,7 @@ void ArchiveRun::ReportNoDirectory() {
 
 void ArchiveRun::SelectItems() {
   std::vector<bool> include_used(options_.include.size(), false);
+  std::vector<bool> exclude_used(options_.exclude.size(), false);
   for (int i = 0; i < archive_->ItemCount(); ++i) {
     TAbZipItem* item = archive_->ZipItems(i);
     // Flat, a folder entry has no name to write.
@@ -250,12 +251,16 @@ void ArchiveRun::SelectItems() {
       }
     }
     if (!included) continue;
-    const bool excluded =
-        std::any_of(options_.exclude.begin(), options_.exclude.end(),
-                    [this, item](const std::string& mask) {
-                      return WildcardMatch(mask, item->GetStoredName(), options_.case_blind);
-                    });
-    if (excluded) continue;
+    // As unzip counts them: the first -x mask that leaves an item out.
+    const auto excluded = std::find_if(options_.exclude.begin(), options_.exclude.end(),
+                                       [this, item](const std::string& mask) {
+                                         return WildcardMatch(mask, item->GetStoredName(),
+                                                              options_.case_blind);
+                                       });
+    if (excluded != options_.exclude.end()) {
+      exclude_used[static_cast<size_t>(excluded - options_.exclude.begin())] = true;
+      continue;
+    }
     selected_.push_back(item);
   }
   selected_set_.assign(selected_.begin(), selected_.end());
@@ -265,9 +270,12 @@ void ArchiveRun::SelectItems() {
     unmatched_.push_back(options_.include[m]);
     exit_code_ = std::max(exit_code_, kExitNoMatch);
   }
+  // An -x mask that left nothing out is only a caution.
+  for (size_t m = 0; m < options_.exclude.size(); ++m) {
+    if (!exclude_used[m]) unmatched_excludes_.push_back(options_.exclude[m]);
+  }
   // Masks that matched only what -x then left out select nothing either.
-  const bool masks = !options_.include.empty() || !options_.exclude.empty();
-  if (selected_.empty() && masks && archive_->ItemCount() > 0) {
+  if (selected_.empty() && options_.HasMasks() && archive_->ItemCount() > 0) {
     exit_code_ = std::max(exit_code_, kExitNoMatch);
   }
 }
@@ -313,6 +321,9 @@ void ArchiveRun::PrintUnmatched(std::FILE* out) {
   for (const std::string& mask : unmatched_) {
     std::fprintf(out, "caution: filename not matched:  %s\n", SafeName(mask).c_str());
   }
+  for (const std::string& mask : unmatched_excludes_) {
+    std::fprintf(out, "caution: excluded filename not matched:  %s\n", SafeName(mask).c_str());
+  }
 }
 
 std::string ArchiveRun::Comment() const { return archive_->EndRecord().ZipfileComment; }
@@ -336,7 +347,7 @@ int ArchiveRun::ZipInfo() {
     }
     PrintZipInfoVerbose(stdout, shown, selected_, numbers);
   } else {
-    PrintZipInfo(stdout, shown, selected_, options_.zipinfo, !options_.include.empty());
+    PrintZipInfo(stdout, shown, selected_, options_.zipinfo, options_.HasMasks());
   }
   std::fflush(stdout);
   return exit_code_;
@@ -359,6 +370,8 @@ int ArchiveRun::Run() {
       }
       std::fflush(stdout);
       return exit_code_;
+    case Mode::kStamp:
+      return Stamp();
     case Mode::kComment:
       // Quiet, only the comment itself (as with -p).
       if (options_.quiet > 0) {
@@ -369,11 +382,6 @@ int ArchiveRun::Run() {
       return exit_code_;
     default:
       break;
-  }
-  if (options_.stamp_archive && options_.mode == Mode::kExtract &&
-      !StampWithNewestItem(*archive_, archive_path_)) {
-    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
-    exit_code_ = std::max(exit_code_, kExitWarning);
   }
   if (options_.mode == Mode::kTest) {
     HookEvents();
@@ -389,6 +397,18 @@ int ArchiveRun::Run() {
   }
   HookEvents();
   return WithPasswordSkips(options_.mode == Mode::kPipe ? Pipe() : Extract());
+}
+
+// -T: the archive file takes the time of its newest selected item, and
+// nothing is extracted, as with unzip.
+int ArchiveRun::Stamp() {
+  if (selected_.empty()) return exit_code_;
+  if (!StampWithNewestItem(selected_, archive_path_)) {
+    std::fprintf(stderr, "vunzip: cannot set the time of %s\n", SafeName(archive_path_).c_str());
+    return std::max(exit_code_, kExitWarning);
+  }
+  if (options_.quiet == 0) std::printf("Updated time stamp for %s.\n", SafeName(archive_path_).c_str());
+  return exit_code_;
 }
 
 // Items skipped for an incorrect password end the run with unzip's code:

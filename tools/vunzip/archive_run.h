@@ -66,6 +66,7 @@ class ArchiveRun {
   int Extract();
   int Test();
   int Pipe();
+  int Stamp();
   int ZipInfo();
   bool WantedByFreshen(const TAbZipItem& item) const;
   int WithPasswordSkips(int code) const;
@@ -78,7 +79,7 @@ class ArchiveRun {
   bool Skipped(const TAbZipItem& item, const std::exception& e);
   bool ZipInfoHeaderShown() const {
     return options_.mode == Mode::kZipInfo && options_.zipinfo.format != ZipInfoFormat::kVerbose &&
-           ZipInfoShowsHeader(options_.zipinfo, !options_.include.empty());
+           ZipInfoShowsHeader(options_.zipinfo, options_.HasMasks());
   }
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
@@ -106,6 +107,7 @@ class ArchiveRun {
   std::vector<TAbZipItem*> selected_;
   // Masks that matched no item, for unzip's "caution" lines.
   std::vector<std::string> unmatched_;
+  std::vector<std::string> unmatched_excludes_;  // -x masks that left nothing out
   // selected_ sorted by address, for the confirmation handler's lookups.
   std::vector<const TAbArchiveItem*> selected_set_;
   int exit_code_ = kExitOk;

@@ -109,7 +109,7 @@ void PrintNoDirectory(const Options& options, const std::string& name, bool sepa
   std::FILE* messages = stderr;
   if (zipinfo) {
     const bool verbose = options.zipinfo.format == ZipInfoFormat::kVerbose;
-    archive_line = ZipInfoShowsHeader(options.zipinfo, !options.include.empty());
+    archive_line = ZipInfoShowsHeader(options.zipinfo, options.HasMasks());
     bracket_line = true;
     if (archive_line && !verbose) messages = stdout;
   } else {
@@ -171,7 +171,7 @@ int RunArchives(Options options, const ArchiveRunner& run) {
   // with a header line, else on stderr.
   const bool zipinfo_header = options.mode == Mode::kZipInfo &&
                               options.zipinfo.format != ZipInfoFormat::kVerbose &&
-                              ZipInfoShowsHeader(options.zipinfo, !options.include.empty());
+                              ZipInfoShowsHeader(options.zipinfo, options.HasMasks());
   std::FILE* out = options.mode == Mode::kTest || zipinfo_header ? stdout : stderr;
   if (options.quiet < 2) std::fputc('\n', out);
   std::fputs(SummaryText(tally).c_str(), out);
@@ -179,11 +179,11 @@ int RunArchives(Options options, const ArchiveRunner& run) {
   return code;
 }
 
-bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path) {
+bool StampWithNewestItem(const std::vector<TAbZipItem*>& items, const std::string& path) {
   int64_t newest = 0;
   bool any = false;
-  for (int i = 0; i < archive.ItemCount(); ++i) {
-    const int64_t seconds = ItemSeconds(*archive.ZipItems(i));
+  for (const TAbZipItem* item : items) {
+    const int64_t seconds = ItemSeconds(*item);
     if (!any || seconds > newest) newest = seconds;
     any = true;
   }

@@ -14,6 +14,7 @@
 
 namespace velmora {
 class TAbZipArchive;
+class TAbZipItem;
 }  // namespace velmora
 
 namespace velmora::vunzip {
@@ -73,7 +74,7 @@ int RunArchives(Options options, const ArchiveRunner& run);
 
 // -T: the archive's file takes the time of its newest item, as unzip sets
 // it. False when the time cannot be set.
-bool StampWithNewestItem(TAbZipArchive& archive, const std::string& path);
+bool StampWithNewestItem(const std::vector<TAbZipItem*>& items, const std::string& path);
 
 // The bytes between where the end record says the directory starts and
 // where the engine found it (0 when it is where said, or when the whole

@@ -65,6 +65,10 @@ int main(int argc, char** argv) {
   for (const std::string& note : parsed.options.notes) {
     std::fprintf(stderr, "vunzip: note: %s\n", note.c_str());
   }
+  const Mode mode = parsed.options.mode;
+  if (!parsed.options.target_dir.empty() && mode != Mode::kExtract && mode != Mode::kTest) {
+    std::fprintf(stderr, "caution:  not extracting; -d ignored\n");
+  }
   std::FILE* pager = parsed.options.pager ? StartPager() : nullptr;
   int code = kExitSevere;
   try {

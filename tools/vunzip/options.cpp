@@ -137,8 +137,9 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
 }
 
 // The mode of an unzip command line, from its action letters as unzip
-// ranks them: -z shows only the comment, -p/-c write to standard output,
-// -t tests, -l/-v list, else the items are extracted. The pairs unzip
+// ranks them: -z shows only the comment, -T only stamps the archive,
+// -p/-c write to standard output, -t tests, -l/-v list, else the items are
+// extracted. The pairs unzip
 // refuses are refused with its words.
 bool ChooseMode(const ClusterState& state, Options& options, std::string& error) {
   const bool to_stdout = state.pipe || state.screen;
@@ -151,6 +152,9 @@ bool ChooseMode(const ClusterState& state, Options& options, std::string& error)
   if (options.comment_only) {
     options.mode = Mode::kComment;
     // -p keeps its silence: only the comment itself is written.
+    if (state.pipe) options.quiet = std::max(options.quiet, 1);
+  } else if (options.stamp_archive) {
+    options.mode = Mode::kStamp;
     if (state.pipe) options.quiet = std::max(options.quiet, 1);
   } else if (to_stdout) {
     options.mode = Mode::kPipe;

@@ -13,7 +13,7 @@
 namespace velmora::vunzip {
 
 enum class Mode {
-  kExtract, kList, kVerboseList, kTest, kPipe, kComment, kZipInfo, kHelp, kVersion,
+  kExtract, kList, kVerboseList, kTest, kPipe, kComment, kStamp, kZipInfo, kHelp, kVersion,
   kZipInfoHelp
 };
 
@@ -46,7 +46,7 @@ struct Options {
   bool lowercase = false;      // -L: names from upper-case-only systems lowered
   bool pipe_with_names = false;  // -c: -p with an "extracting:" line per item
   bool comment_only = false;   // -z
-  bool stamp_archive = false;  // -T
+  bool stamp_archive = false;  // -T: the archive takes its newest item's time
   bool pager = false;          // -M: through $PAGER (more) on a terminal
   bool restore_owners = false;  // -X: owner and group from the Unix extra fields
   int quiet = 0;  // -q once: no per-item lines; -qq: nothing but errors
@@ -58,6 +58,9 @@ struct Options {
   std::string archive;
   std::vector<std::string> include;
   std::vector<std::string> exclude;
+  // Names were given to pick items (or -x to leave some out): listings then
+  // say what they picked, as unzip's do.
+  bool HasMasks() const { return !include.empty() || !exclude.empty(); }
 };
 
 struct ParseResult {

@@ -61,7 +61,7 @@ int ArchiveRun::Test() {
       std::printf("At least one warning-error was detected in %s.\n", name.c_str());
     } else if ((exit_code_ <= kExitWarning ||
                 (exit_code_ == kExitUnsupported && failures_ == skipped)) &&
-               (!options_.include.empty() || skipped > 0)) {
+               (options_.HasMasks() || skipped > 0)) {
       std::printf("No errors detected in %s for the %zu file%s tested.\n", name.c_str(), tested,
                   tested == 1 ? "" : "s");
     } else if (exit_code_ <= kExitWarning) {
