@@ -102,20 +102,22 @@ void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTr
     c.in += (63 - c.bitsleft) >> 3;
     c.bitsleft |= 56;
     // Plain lengths (symbols 0-15) are nearly every symbol of a header:
-    // up to four of them here, whose codes take at most 7 bits each and
-    // whose entries always hold a code length the lookup covers.
-    for (int32_t n = 0; n < 4 && filled < count; ++n) {
-      const uint32_t entry = entries[c.bitbuf & lookup_mask];
+    // up to six of them here, whose codes take at most 7 bits each and
+    // whose entries always hold a code length the lookup covers. That
+    // leaves 14 bits for a repeat and its extra bits, or for a refusal,
+    // decided as the careful path decides it.
+    uint32_t entry;
+    for (int32_t n = 1;; ++n) {
+      entry = entries[c.bitbuf & lookup_mask];
       const uint32_t symbol = entry & 0xFFFF;
       if (symbol >= 16) break;
       lengths[filled++] = static_cast<int32_t>(symbol);
       const uint32_t code_length = (entry >> 16) & 0xFF;
       c.bitbuf >>= code_length;
       c.bitsleft -= code_length;
+      if (n == 6 || filled == count) break;
     }
-    if (filled == count) break;
-    // At least 28 bits are left for one more symbol: a repeat takes at
-    // most 14, and a refusal is decided as the careful path decides it.
+    if ((entry & 0xFFFF) < 16) continue;
     const char* cause =
         TakeCodeLength(static_cast<uint32_t>(c.bitbuf), code_lengths, lengths, filled, count, used);
     if (cause != nullptr) {
