@@ -59,152 +59,135 @@ const SymbolBases& BasesFor(FastTableKind kind, bool deflate64) {
   return deflate64 ? kDistance64Bases : kDistanceBases;
 }
 
-// What a code of length n adds to its symbol's entry, n times: a literal
-// keeps its code length in the bit count only, a length also in bits 25-28,
-// the end of block and a distance also in bits 8-11; a rejected symbol
-// stays invalid.
-using SymbolSteps = std::array<uint32_t, 288>;
-constexpr SymbolSteps MakeSymbolSteps(const SymbolBases& bases, FastTableKind kind) {
-  SymbolSteps steps{};
-  for (int32_t symbol = 0; symbol < 288; ++symbol) {
-    if (bases[symbol] == kInvalid) continue;
-    if (kind == FastTableKind::kLiteralLength && symbol < 256) {
-      steps[symbol] = 1;
-    } else if (kind == FastTableKind::kLiteralLength && symbol > 256) {
-      steps[symbol] = (1u << kLengthCodeShift) + 1;
-    } else {
-      steps[symbol] = (1u << 8) + 1;
-    }
-  }
-  return steps;
-}
-constexpr SymbolSteps kLiteralSteps = MakeSymbolSteps(kLiteralBases, FastTableKind::kLiteralLength);
-constexpr SymbolSteps kLiteral64Steps =
-    MakeSymbolSteps(kLiteral64Bases, FastTableKind::kLiteralLength);
-constexpr SymbolSteps kDistanceSteps = MakeSymbolSteps(kDistanceBases, FastTableKind::kDistance);
-constexpr SymbolSteps kDistance64Steps = MakeSymbolSteps(kDistance64Bases, FastTableKind::kDistance);
-static_assert(kLiteralBases['a'] + 7 * kLiteralSteps['a'] == Entry('a', kLiteral, 0, 7) - (7u << 8) +
-                                                                 (kLiteralTableBits << 8));
-static_assert(kDistanceBases[4] + 5 * kDistanceSteps[4] == Entry(5, 0, 1, 5));
-
-const SymbolSteps& StepsFor(FastTableKind kind, bool deflate64) {
-  if (kind == FastTableKind::kLiteralLength) return deflate64 ? kLiteral64Steps : kLiteralSteps;
-  return deflate64 ? kDistance64Steps : kDistanceSteps;
+// literals: whether this is the literal/length table, whose literals and
+// lengths keep the code length elsewhere than in the second byte.
+inline uint32_t SymbolEntry(const SymbolBases& bases, int32_t symbol, uint32_t length,
+                            bool literals) {
+  const uint32_t base = bases[symbol];
+  if (base == kInvalid) return kInvalid;
+  if (literals && symbol < 256) return base + length;
+  if (literals && symbol > 256) return base + (length << kLengthCodeShift) + length;
+  return base + (length << 8) + length;
 }
 
-// The code after a code of length bits, both bit-reversed (first bit
-// lowest, as the table index takes them): adding one to a code flips its
-// trailing ones, here its highest ones. A code one bit longer starts from
-// the same reversed value, as the canonical code shifts a zero in below.
-// After the all-ones code (the last one of a code space) no code follows;
-// the value returned then is not used.
-inline uint32_t NextReversedCode(uint32_t reversed, uint32_t length) {
-  const uint32_t zeros = reversed ^ ((1u << length) - 1);
-  const uint32_t bit = 1u << (31 - __builtin_clz(zeros | 1));
-  return (reversed & (bit - 1)) | bit;
+uint32_t ReverseBits(uint32_t code, uint32_t length) {
+  uint32_t r16 = (static_cast<uint32_t>(kByteReversal[code & 0xFF]) << 8) |
+                 kByteReversal[(code >> 8) & 0xFF];
+  return r16 >> (16 - length);
 }
 }  // namespace
 
 namespace {
-// The count of codes of each length, the longest length and whether the
-// code fills the code space; false when the lengths over-subscribe it.
-bool CountLengths(const int32_t* lengths, int32_t count,
-                  std::array<int32_t, kMaxCodeLength + 1>& per_length, int32_t& longest,
-                  bool& complete) {
-  for (int32_t i = 0; i < count; ++i) ++per_length[lengths[i]];
-  longest = kMaxCodeLength;
-  while (longest > 0 && per_length[longest] == 0) --longest;
+// The first canonical code of each length (RFC 1951, 3.2.2), the longest
+// length and whether the code fills the code space; false when the lengths
+// over-subscribe it.
+bool CanonicalStarts(const int32_t* lengths, int32_t count,
+                     std::array<int32_t, kMaxCodeLength + 1>& per_length,
+                     std::array<uint32_t, kMaxCodeLength + 1>& next_code, int32_t& longest,
+                     bool& complete) {
+  longest = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    ++per_length[lengths[i]];
+    longest = std::max(longest, lengths[i]);
+  }
+  per_length[0] = 0;
   int32_t left = 1;
   for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
     left = 2 * left - per_length[length];
     if (left < 0) return false;
   }
   complete = left == 0;
+  uint32_t code = 0;
+  for (int32_t length = 1; length <= kMaxCodeLength; ++length) {
+    code = (code + static_cast<uint32_t>(per_length[length - 1])) << 1;
+    next_code[length] = code;
+  }
   return true;
+}
+
+// A code's slot in its table and its entry.
+struct Placed {
+  uint32_t reversed;
+  uint32_t entry;
+};
+
+// Fills a main table of a complete code from its codes of up to main_bits
+// bits, ordered by length: the entries of each length go into the first
+// 2^length slots, which are then doubled for the next length (a reversed
+// code of n bits repeats every 2^n slots), so every slot is written by a
+// block copy rather than one by one. Slots of longer codes' prefixes are
+// left for their links.
+void FillCompleteMain(uint32_t* main, uint32_t main_bits, const Placed* placed,
+                      const std::array<int32_t, kMaxCodeLength + 1>& per_length) {
+  for (uint32_t length = 1; length <= main_bits; ++length) {
+    if (length > 1) std::memcpy(main + (1u << (length - 1)), main, sizeof(uint32_t) << (length - 1));
+    for (int32_t n = per_length[length]; n > 0; --n, ++placed) main[placed->reversed] = placed->entry;
+  }
 }
 }  // namespace
 
 bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t count,
                     FastTableKind kind, bool deflate64) {
   std::array<int32_t, kMaxCodeLength + 1> per_length{};
+  std::array<uint32_t, kMaxCodeLength + 1> next_code{};
   int32_t longest = 0;
   bool complete = false;
-  if (!CountLengths(lengths, count, per_length, longest, complete)) return false;
+  if (!CanonicalStarts(lengths, count, per_length, next_code, longest, complete)) return false;
   const uint32_t main_bits =
       kind == FastTableKind::kLiteralLength ? kLiteralTableBits : kDistanceTableBits;
   const uint32_t main_size = 1u << main_bits;
   table.main_bits = main_bits;
   table.main_mask = main_size - 1;
   table.max_length = longest;
-
-  // The symbols in the order of their canonical codes (RFC 1951, 3.2.2):
-  // by code length, and within a length by symbol; those without a code
-  // (length 0) come first and are skipped.
-  std::array<int32_t, kMaxCodeLength + 1> offsets;
-  offsets[0] = 0;
-  for (int32_t length = 1; length <= kMaxCodeLength; ++length)
-    offsets[length] = offsets[length - 1] + per_length[length - 1];
-  std::array<uint16_t, 288> sorted;
-  for (int32_t symbol = 0; symbol < count; ++symbol)
-    sorted[offsets[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
-  const uint16_t* next = sorted.data() + per_length[0];
   const SymbolBases& bases = BasesFor(kind, deflate64);
-  const SymbolSteps& steps = StepsFor(kind, deflate64);
-  auto entry_of = [&](uint32_t symbol, uint32_t length) {
-    return bases[symbol] + length * steps[symbol];
-  };
 
-  // The main table's size is known before the subtables': its codes are
-  // written first, and the longer codes' prefixes are left for the links.
-  table.entries.Resize(main_size);
-  uint32_t* entries = table.entries.data();
-  uint32_t reversed = 0;
-  const uint32_t main_longest = std::min<uint32_t>(static_cast<uint32_t>(longest), main_bits);
-  if (complete) {
-    // The entries of each length go into the first 2^length slots, which
-    // are then doubled for the next length (a reversed code of n bits
-    // repeats every 2^n slots), so every slot is written by a block copy
-    // rather than one by one.
-    for (uint32_t length = 1; length <= main_bits; ++length) {
-      if (length > 1) std::memcpy(entries + (1u << (length - 1)), entries, sizeof(uint32_t) << (length - 1));
-      for (int32_t n = per_length[length]; n > 0; --n) {
-        entries[reversed] = entry_of(*next++, length);
-        reversed = NextReversedCode(reversed, length);
-      }
+  // One pass over the symbols: the codes of up to main_bits bits in length
+  // order (and within a length in symbol order), the longer ones apart, and
+  // for each main prefix of a longer code the longest code below it, which
+  // sizes that prefix's subtable.
+  std::array<int32_t, kMaxCodeLength + 2> offsets{};
+  for (uint32_t length = 1; length <= main_bits; ++length)
+    offsets[length + 1] = offsets[length] + per_length[length];
+  std::array<Placed, 288> placed;
+  std::array<Placed, 288> long_codes;
+  std::array<uint8_t, 288> long_lengths;
+  int32_t long_count = 0;
+  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits;  // 0: no subtable yet
+  if (static_cast<uint32_t>(longest) > main_bits) std::fill_n(sub_bits.begin(), main_size, 0);
+  std::array<uint16_t, 288> long_prefixes;  // main prefixes of longer codes
+  int32_t long_prefix_count = 0;
+  for (int32_t symbol = 0; symbol < count; ++symbol) {
+    const uint32_t length = static_cast<uint32_t>(lengths[symbol]);
+    if (length == 0) continue;
+    const uint32_t reversed = ReverseBits(next_code[length]++, length);
+    const uint32_t entry =
+        SymbolEntry(bases, symbol, length, kind == FastTableKind::kLiteralLength);
+    if (length <= main_bits) {
+      placed[offsets[length]++] = {reversed, entry};
+      continue;
     }
+    long_lengths[long_count] = static_cast<uint8_t>(length);
+    long_codes[long_count++] = {reversed, entry};
+    const uint32_t prefix = reversed & (main_size - 1);
+    if (sub_bits[prefix] == 0) long_prefixes[long_prefix_count++] = static_cast<uint16_t>(prefix);
+    sub_bits[prefix] = static_cast<uint8_t>(std::max<uint32_t>(sub_bits[prefix], length - main_bits));
+  }
+  size_t total = main_size;
+  for (int32_t i = 0; i < long_prefix_count; ++i) total += size_t{1} << sub_bits[long_prefixes[i]];
+  table.entries.Resize(total);
+  uint32_t* const entries = table.entries.data();
+  if (complete) {
+    FillCompleteMain(entries, main_bits, placed.data(), per_length);
   } else {
     // Slots no code reaches stay invalid.
     std::fill_n(entries, main_size, kInvalid);
-    for (uint32_t length = 1; length <= main_longest; ++length) {
-      for (int32_t n = per_length[length]; n > 0; --n) {
-        const uint32_t entry = entry_of(*next++, length);
-        for (uint32_t at = reversed; at < main_size; at += 1u << length) entries[at] = entry;
-        reversed = NextReversedCode(reversed, length);
+    for (uint32_t length = 1, next = 0; length <= main_bits; ++length) {
+      for (int32_t n = per_length[length]; n > 0; --n, ++next) {
+        for (uint32_t at = placed[next].reversed; at < main_size; at += 1u << length)
+          entries[at] = placed[next].entry;
       }
     }
   }
-  if (static_cast<uint32_t>(longest) <= main_bits) return true;
-
-  // The longer codes, in code order: each main prefix's codes follow one
-  // another, and its subtable is sized by the longest of them, the last.
-  const uint16_t* const long_begin = next;
-  const uint32_t first_long_reversed = reversed;
-  std::array<uint8_t, 1u << kLiteralTableBits> sub_bits;  // 0: no subtable yet
-  std::array<uint16_t, 288> long_prefixes;
-  int32_t long_prefix_count = 0;
-  size_t total = main_size;
-  for (uint32_t length = main_bits + 1; length <= static_cast<uint32_t>(longest); ++length) {
-    for (int32_t n = per_length[length]; n > 0; --n) {
-      const uint32_t prefix = reversed & (main_size - 1);
-      if (long_prefix_count == 0 || long_prefixes[long_prefix_count - 1] != prefix)
-        long_prefixes[long_prefix_count++] = static_cast<uint16_t>(prefix);
-      sub_bits[prefix] = static_cast<uint8_t>(length - main_bits);
-      reversed = NextReversedCode(reversed, length);
-    }
-  }
-  for (int32_t i = 0; i < long_prefix_count; ++i) total += size_t{1} << sub_bits[long_prefixes[i]];
-  table.entries.Resize(total);
-  entries = table.entries.data();
   uint32_t offset = main_size;
   for (int32_t i = 0; i < long_prefix_count; ++i) {
     const uint32_t prefix = long_prefixes[i];
@@ -212,17 +195,12 @@ bool BuildFastTable(FastHuffmanTable& table, const int32_t* lengths, int32_t cou
     std::fill_n(entries + offset, size_t{1} << sub_bits[prefix], kInvalid);
     offset += 1u << sub_bits[prefix];
   }
-  next = long_begin;
-  reversed = first_long_reversed;
-  for (uint32_t length = main_bits + 1; length <= static_cast<uint32_t>(longest); ++length) {
-    for (int32_t n = per_length[length]; n > 0; --n) {
-      const uint32_t link = entries[reversed & (main_size - 1)];
-      const uint32_t size = 1u << SubtableBits(link);
-      const uint32_t entry = entry_of(*next++, length);
-      for (uint32_t at = reversed >> main_bits; at < size; at += 1u << (length - main_bits))
-        entries[Value(link) + at] = entry;
-      reversed = NextReversedCode(reversed, length);
-    }
+  for (int32_t i = 0; i < long_count; ++i) {
+    const uint32_t r = long_codes[i].reversed;
+    const uint32_t link = entries[r & (main_size - 1)];
+    const uint32_t size = 1u << SubtableBits(link);
+    for (uint32_t at = r >> main_bits; at < size; at += 1u << (long_lengths[i] - main_bits))
+      entries[Value(link) + at] = long_codes[i].entry;
   }
   return true;
 }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "archive/inflate/fast_huffman.h"
 #include "archive/inflate/inflate_tables.h"
 #include "tests/archive/inflate/inflate_test_support.h"
@@ -178,45 +176,6 @@ TEST(HuffmanTable, FastTableLeavesUnusedCodeSpaceInvalidWhereTheSingleLevelTable
     ASSERT_EQ(fast_entry::LiteralOf(f), SymbolOf(e)) << bits;
   }
   EXPECT_GT(empty, 0);
-}
-
-TEST(HuffmanTable, FastTablesAgreeWithTheSingleLevelTableOnRandomCodes) {
-  // Random literal and distance codes that never over-subscribe the code
-  // space (about half fill it), with long codes over several subtables,
-  // decoded both ways for every 15-bit pattern.
-  uint64_t state = 12345;
-  auto next = [&](uint32_t bound) {
-    state = state * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<int32_t>((state >> 33) % bound);
-  };
-  for (int trial = 0; trial < 60; ++trial) {
-    const bool distances = trial % 2 == 1;
-    const int32_t count = distances ? 30 : 256;
-    std::vector<int32_t> lengths(static_cast<size_t>(count));
-    int32_t used = 0;  // code space taken, in 15-bit codes
-    for (int32_t& n : lengths) {
-      n = next(4) == 0 ? 0 : 1 + next(15);
-      while (n != 0 && used + (1 << (15 - n)) > (1 << 15)) n = n < 15 ? n + 1 : 0;
-      if (n != 0) used += 1 << (15 - n);
-    }
-    for (int32_t& n : lengths)  // one bit shorter doubles a code's share
-      while (trial % 4 < 2 && n > 1 && used + (1 << (15 - n)) <= (1 << 15)) used += 1 << (15 - n--);
-    TAbDfDecodeHuffmanTree tree(count, huDecoding, 15);
-    tree.Build(lengths.data(), 0, count, 0, distances ? kDistanceExtraBits.data() : nullptr);
-    FastHuffmanTable fast;
-    ASSERT_TRUE(BuildFastTable(fast, lengths.data(), count,
-                               distances ? FastTableKind::kDistance : FastTableKind::kLiteralLength, false));
-    for (uint32_t bits = 0; bits < (1u << 15); ++bits) {
-      const uint32_t e = tree.Decode(bits & ((1u << tree.LookupBitLength()) - 1)), f = fast.Lookup(bits);
-      if (e == kEmptyHuffmanEntry) {
-        ASSERT_EQ(f, fast_entry::kInvalid) << trial << " " << bits;
-        continue;
-      }
-      ASSERT_EQ(fast_entry::TotalBits(f), LengthOf(e) + ExtraOf(e)) << trial << " " << bits;
-      ASSERT_EQ(distances ? fast_entry::Value(f) : fast_entry::LiteralOf(f),
-                distances ? kDistanceBase[SymbolOf(e)] : SymbolOf(e)) << trial << " " << bits;
-    }
-  }
 }
 
 TEST(HuffmanTable, MisuseFailsItsAssertions) {
