@@ -35,6 +35,9 @@ class TAbDfDecodeHuffmanTree {
     return table_[index];
   }
 
+  // The 2^LookupBitLength entries Decode looks up, for a loop that masks
+  // its index itself.
+  const uint32_t* Entries() const { return table_.data(); }
   int32_t LookupBitLength() const { return lookup_bit_length_; }
   int32_t AlphabetSize() const { return alphabet_size_; }
   size_t TableSize() const { return table_.size(); }

@@ -87,10 +87,12 @@ void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTr
                             int32_t* lengths, int32_t count) {
   std::fill_n(lengths, kMaxCodeLengths, 0);
   const int32_t lookup_bits = code_lengths.LookupBitLength();
+  const uint32_t* const entries = code_lengths.Entries();
+  const uint64_t lookup_mask = (uint64_t{1} << lookup_bits) - 1;
   int32_t filled = 0;
   int32_t used = 0;
   // While the read-ahead buffer holds the bits, from a local bit buffer as
-  // the hot loop decodes (a symbol takes at most 14 bits, a refill gives 56).
+  // the hot loop decodes (a refill gives 56 bits).
   TAbDfInBitStream::Cursor c = reader.TakeCursor();
   const uint8_t* const in_end = reader.FastInputEnd();
   while (filled < count && c.in < in_end) {
@@ -99,6 +101,23 @@ void ReadLitDistCodeLengths(TAbDfInBitStream& reader, const TAbDfDecodeHuffmanTr
     c.bitbuf |= word << c.bitsleft;
     c.in += (63 - c.bitsleft) >> 3;
     c.bitsleft |= 56;
+    // Plain lengths (symbols 0-15) are nearly every symbol of a header:
+    // up to six of them here, whose codes take at most 7 bits each and
+    // whose entries always hold a code length the lookup covers. That
+    // leaves 14 bits for a repeat and its extra bits, or for a refusal,
+    // decided as the careful path decides it.
+    uint32_t entry;
+    for (int32_t n = 1;; ++n) {
+      entry = entries[c.bitbuf & lookup_mask];
+      const uint32_t symbol = entry & 0xFFFF;
+      if (symbol >= 16) break;
+      lengths[filled++] = static_cast<int32_t>(symbol);
+      const uint32_t code_length = (entry >> 16) & 0xFF;
+      c.bitbuf >>= code_length;
+      c.bitsleft -= code_length;
+      if (n == 6 || filled == count) break;
+    }
+    if ((entry & 0xFFFF) < 16) continue;
     const char* cause =
         TakeCodeLength(static_cast<uint32_t>(c.bitbuf), code_lengths, lengths, filled, count, used);
     if (cause != nullptr) {

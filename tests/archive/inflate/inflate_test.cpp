@@ -183,6 +183,28 @@ TEST(Inflate, RepeatRunningPastTheCountIsCut) {
   EXPECT_EQ(Decode(w.Finish()).output, Text("a"));
 }
 
+TEST(Inflate, CodeLengthRepeatsDecodeAlikeWhereverTheyFallAndHoweverMuchInputFollows) {
+  // 0 ... 20 plain lengths before the first repeat put the repeats on every
+  // place a refill of the bit buffer covers; the stream ends just after or
+  // has more input behind it.
+  for (int plain = 0; plain <= 20; ++plain) {
+    DeflateBitWriter w;
+    w.Bits(1, 1).Bits(2, 2).Bits(0, 5).Bits(0, 5).Bits(15, 4);  // HLIT 257, HDIST 1, HCLEN 19
+    for (int i = 0; i < 19; ++i) w.Bits(5, 3);  // code-length codes: symbol s is code s
+    for (int i = 0; i < plain; ++i) w.Code(0, 5);
+    w.Code(18, 5).Bits(static_cast<uint32_t>('a' - plain - 11), 7);  // zeros up to 'a'
+    w.Code(3, 5).Code(16, 5).Bits(0, 2);                        // 'a' ... 'd': 3 bits each
+    w.Code(18, 5).Bits(127, 7).Code(18, 5).Bits(6, 7);          // 155 zeros
+    w.Code(3, 5).Code(1, 5);  // end of block: 3 bits; one distance code
+    w.Code(3, 3).Code(0, 3).Code(2, 3).Code(1, 3).Code(4, 3);  // d a c b, end of block
+    for (size_t spare : {0, 64}) {
+      std::vector<uint8_t> stream = w.Finish();
+      stream.resize(stream.size() + spare, 0xA5);
+      EXPECT_EQ(Decode(stream).output, Text("dacb")) << plain << " " << spare;
+    }
+  }
+}
+
 TEST(Inflate, CodeLengthCausesAndWhereTheSourceStopsDoNotDependOnTheBytesAfter) {
   // With plenty of input buffered the code lengths are decoded on a faster
   // path; the cause and the source position after it must be the same.
