@@ -311,12 +311,14 @@ bool TargetFolder::NoteWritten(int folder_fd, const std::string& name) {
 
 namespace {
 
-// Folder modes that wait for the end of a run: a handle of the folder of
-// its own (the kept ones may be dropped before then) and the mode.
-std::mutex& WaitingModesMutex() {
+// Guards the folder modes and times that wait for the end of a run.
+std::mutex& WaitingSettingsMutex() {
   static std::mutex mutex;
   return mutex;
 }
+
+// Folder modes that wait for the end of a run: a handle of the folder of
+// its own (the kept ones may be dropped before then) and the mode.
 std::vector<std::pair<int, mode_t>>& WaitingModes() {
   static std::vector<std::pair<int, mode_t>> modes;
   return modes;
@@ -362,7 +364,7 @@ void TargetFolder::RestoreFolderMode(const std::vector<std::string>& components,
   }
   const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (own < 0) return;
-  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  std::lock_guard<std::mutex> lock(WaitingSettingsMutex());
   WaitingModes().emplace_back(own, bits);
 }
 
@@ -374,12 +376,12 @@ void TargetFolder::RestoreFolderTime(const std::vector<std::string>& components,
     std::lock_guard<std::mutex> lock(mutex_);
     if (made_.count(key) == 0) return;
   }
-  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  std::lock_guard<std::mutex> lock(WaitingSettingsMutex());
   WaitingTimes().push_back({shared_from_this(), components, modified});
 }
 
 void TargetFolder::ApplyFolderSettings() {
-  std::lock_guard<std::mutex> lock(WaitingModesMutex());
+  std::lock_guard<std::mutex> lock(WaitingSettingsMutex());
   // As a date or attribute that cannot be set, a time or mode that cannot
   // be set does not fail the items. Times go first: a mode may shut the
   // way to a folder below. Each folder is walked to again, as every item
