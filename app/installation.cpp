@@ -1,6 +1,12 @@
 #include "app/installation.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
 
 #include "app/exec_and_wait.h"
 #include "app/main_form.h"
@@ -53,6 +59,25 @@ void Guarded(Step&& step) {
   }
 }
 
+// The product's message names the Windows folder; beside it (on standard
+// error and in the log) the administrator learns where that folder lies on
+// this computer and the system's reason, which is what one can act on.
+void ExplainFolderFailure(const char* folder, int err) {
+  std::string detail;
+  if (const std::optional<std::string> host = HostPath(folder)) {
+    detail = Format("Cannot make \"%s\" (%s): %s", {folder, *host, std::strerror(err)});
+  } else {
+    // Drive C: leads nowhere: the prefix that holds it could not be laid out.
+    const std::string prefix = VelmoraPrefix();
+    std::error_code ec;
+    std::filesystem::create_directories(prefix + "/drive_c", ec);
+    detail = Format("Cannot make \"%s\": drive C: has no folder behind it (%s/drive_c: %s)",
+                    {folder, prefix, ec ? ec.message() : std::string("not a folder")});
+  }
+  std::fprintf(stderr, "%s\n", detail.c_str());
+  LogStep(detail);
+}
+
 void CreateFolders() {
   for (const Folder& folder : kFolders) {
     if (DirectoryExists(folder.tested)) {
@@ -60,6 +85,7 @@ void CreateFolders() {
     } else if (CreateDir(folder.created)) {
       LogStep(std::string("Folder created: ") + folder.tested);
     } else {
+      ExplainFolderFailure(folder.tested, errno);
       throw Exception(folder.failure);
     }
   }

@@ -131,9 +131,24 @@ TEST_F(SetupCommandLine, UnattendedWithTheFolderBlockedExitsNonZeroWithTheFolder
   WriteHostFile(DriveC("Program Files/Velmora"), "in the way");
   const Outcome run = Run({"--unattended"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Unable to create directory \"c:\\Program Files\\Velmora\"!\n");
+  // The product's words, after the host path and the system's reason.
+  EXPECT_EQ(run.err, "Cannot make \"c:\\Program Files\\Velmora\" (" + DriveC("Program Files/Velmora") +
+                         "): File exists\n"
+                         "Unable to create directory \"c:\\Program Files\\Velmora\"!\n");
   EXPECT_EQ(run.out, "");
   EXPECT_FALSE(HostExists(prefix_ + "/standins.log"));
+}
+
+TEST_F(SetupCommandLine, APrefixThatCannotBeMadeIsNamedWithTheReason) {
+  WriteHostFile(Scratch("a-file"), "not a folder");
+  ScopedEnv prefix("VELMORA_PREFIX", Scratch("a-file") + "/prefix");
+  const Outcome run = Run({"--unattended"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Cannot make \"c:\\Program Files\": drive C: has no folder behind it (" +
+                         Scratch("a-file") + "/prefix/drive_c: Not a directory)\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("Unable to create directory \"c:\\Program Files\"!\n"), std::string::npos);
 }
 
 TEST_F(SetupCommandLine, TheLogHoldsEveryStepWithItsTime) {
