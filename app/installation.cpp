@@ -113,14 +113,30 @@ void WriteInteger(HKEY key, const std::string& name, DWORD value) {
 }
 
 // The driver reads its configuration from this key only. Without the right
-// to open or create it the step is skipped without a word.
+// to open or create it the step is skipped without a message box; standard
+// error and the log say so, with the hive file and why, for the
+// administrator who will find the driver unconfigured.
 void WriteDriverConfiguration() {
   HKEY key = 0;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS) {
+  const LONG opened = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                      &disposition);
+  if (opened != ERROR_SUCCESS) {
+    const char* why = opened == ERROR_ACCESS_DENIED ? "it is read-only or not ours to write"
+                      : opened == ERROR_BADDB       ? "it is damaged"
+                                                    : "it cannot be read or written";
+    const char* remedy = opened == ERROR_ACCESS_DENIED ? "make that file writable"
+                         : opened == ERROR_BADDB       ? "repair that file (REGEDIT4 text)"
+                                                       : "make it a file we may read and write";
+    const std::string note =
+        std::string("The PDF printer driver was not configured: the registry key "
+                    "HKEY_LOCAL_MACHINE\\") +
+        kDriverKey + " could not be opened or created in " + MachineHivePath() + " (" + why +
+        "); " + remedy + " and run the installer again.";
+    std::fprintf(stderr, "%s\n", note.c_str());
     LogStep(std::string("Registry key not available, driver configuration skipped: "
-                        "HKEY_LOCAL_MACHINE\\") + kDriverKey);
+                        "HKEY_LOCAL_MACHINE\\") + kDriverKey + " (" + why + ")");
     return;
   }
   LogStep(std::string("Registry key opened: HKEY_LOCAL_MACHINE\\") + kDriverKey);

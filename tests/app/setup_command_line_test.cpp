@@ -139,6 +139,19 @@ TEST_F(SetupCommandLine, UnattendedWithTheFolderBlockedExitsNonZeroWithTheFolder
   EXPECT_FALSE(HostExists(prefix_ + "/standins.log"));
 }
 
+TEST_F(SetupCommandLine, ADriverKeyThatCannotBeWrittenIsSkippedWithANoteSayingWhy) {
+  const std::string hive = prefix_ + "/system.reg";
+  WriteHostFile(hive, "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\r\n\"half a line");
+  const Outcome run = Run({"--unattended"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("The PDF printer driver was not configured: the registry key "
+                         "HKEY_LOCAL_MACHINE\\Software\\ActMask PDF Virtual Printer SDK Terminal "
+                         "Services Edition could not be opened or created in " + hive +
+                         " (it is damaged); repair that file"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(SetupCommandLine, APrefixThatCannotBeMadeIsNamedWithTheReason) {
   WriteHostFile(Scratch("a-file"), "not a folder");
   ScopedEnv prefix("VELMORA_PREFIX", Scratch("a-file") + "/prefix");
