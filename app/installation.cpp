@@ -171,19 +171,26 @@ void UnpackPayload(TAbUnZipper& unzipper, const std::string& installer_file) {
   LogStep("Payload opened: " + installer_file);
   unzipper.SetBaseDirectory(kBaseDirectory);
   unzipper.SetArchiveKind(akSelfExtractingZip);
+  // The handlers answer as the dispatchers do without one (every item
+  // confirmed, a failure goes on to the next item). A failed item is said
+  // on standard error too: what fails later for want of it (a program that
+  // cannot be run) would otherwise hide the cause, a full disk say.
   if (SetupLogOpen()) {
-    // Only for the log: the dispatchers answer as they would without a
-    // handler (every item confirmed, failures go on to the next item).
     unzipper.OnConfirmProcessItem = [](void*, TAbArchiveItem* item, TAbProcessType, bool&) {
       LogStep("Unpacking item: " + item->GetStoredName());
     };
-    unzipper.OnProcessItemFailure = [](void*, TAbArchiveItem* item, TAbProcessType,
-                                       TAbErrorClass, int32_t code) {
-      const std::string text = ArchiveMessage(code);
-      LogStep("Item failed: " + item->GetStoredName() + ": " +
-              (text.empty() ? Format("error %d", {static_cast<int64_t>(code)}) : text));
-    };
   }
+  unzipper.OnProcessItemFailure = [&unzipper](void*, TAbArchiveItem* item, TAbProcessType,
+                                              TAbErrorClass, int32_t code) {
+    std::string text = ArchiveMessage(code);
+    if (const TAbZipArchive* archive = unzipper.ZipArchive();
+        archive != nullptr && !archive->ItemFailureMessage().empty()) {
+      text = archive->ItemFailureMessage();
+    }
+    if (text.empty()) text = Format("error %d", {static_cast<int64_t>(code)});
+    std::fprintf(stderr, "Could not unpack %s: %s\n", item->GetStoredName().c_str(), text.c_str());
+    LogStep("Item failed: " + item->GetStoredName() + ": " + text);
+  };
   unzipper.ExtractByMask("*.*");
   unzipper.OnConfirmProcessItem = nullptr;
   unzipper.OnProcessItemFailure = nullptr;

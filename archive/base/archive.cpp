@@ -287,6 +287,7 @@ void TAbArchive::ExtractItem(int Index, const std::string& NewName) {
     ExtractItemToFile(Index, target);
   } catch (const std::exception& e) {
     TAbErrorClassification c = ClassifyException(e);
+    item_failure_message_ = e.what();
     NotifyItemFailure(item, poExtract, c.ErrorClass, c.ErrorCode);
   }
 }

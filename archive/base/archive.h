@@ -161,6 +161,10 @@ class TAbArchive {
   std::string TempDirectory;
 
   TAbArchiveItemFailureEvent OnProcessItemFailure;
+  // The words of the error that failed the item OnProcessItemFailure is
+  // reporting ("No space left on the device holding ..."), for a handler
+  // that says more than the error class and code.
+  const std::string& ItemFailureMessage() const { return item_failure_message_; }
   TAbArchiveProgressEvent OnArchiveProgress;
   TAbArchiveProgressEvent OnSaveProgress;
   TAbArchiveItemProgressEvent OnArchiveItemProgress;
@@ -190,6 +194,7 @@ class TAbArchive {
   std::unique_ptr<TStream> owned_stream_;
   std::string base_directory_;
   std::string host_base_directory_;
+  std::string item_failure_message_;
   int32_t span_size_limit_ = 0;
   std::unique_ptr<TAbArchiveList> items_;
   std::string log_file_;

@@ -5,10 +5,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -148,6 +151,23 @@ TEST_F(SetupCommandLine, ADriverKeyThatCannotBeWrittenIsSkippedWithANoteSayingWh
                          "HKEY_LOCAL_MACHINE\\Software\\ActMask PDF Virtual Printer SDK Terminal "
                          "Services Edition could not be opened or created in " + hive +
                          " (it is damaged); repair that file"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(SetupCommandLine, AFullDiskIsNamedAsTheCauseOfWhatFailsAfterIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounts a small tmpfs: run as root";
+  const std::string disk = Scratch("small-disk");
+  std::filesystem::create_directories(disk);
+  ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=24k"), 0)
+      << std::strerror(errno);
+  ScopedEnv prefix("VELMORA_PREFIX", disk + "/prefix");
+  const Outcome run = Run({"--unattended"});
+  ::umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Could not unpack Release/Applications/VelmoraServerInstall/Client/"
+                         "VelmoraClientInstall/VelmoraVirtualPrinter.exe: No space left on the "
+                         "device holding " + disk + "/prefix/drive_c/Program Files/Velmora\n"),
             std::string::npos)
       << run.err;
 }
