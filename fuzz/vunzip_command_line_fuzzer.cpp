@@ -1,8 +1,8 @@
 // vunzip's readers of what it is given: the command line (options and
-// masks), unzip's wildcards against a name, an item's extra field (the
-// extended timestamp, the entry walk of test mode, zipinfo -v's reading of
-// each field), the ratio arithmetic of the listings and the safe form of a
-// name.
+// masks), unzip's wildcards against a name (plain and -W's), an item's
+// extra field (the extended timestamp, the entry walk of test mode,
+// zipinfo -v's reading of each field), the ratio arithmetic of the
+// listings and the safe form of a name.
 //
 // Input: NUL-separated fields. The first two are a mask and a name; the
 // third an extra-field block; all of them together also form a command
@@ -46,8 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = fields.size() > 1 ? fields[1] : std::string();
   const std::string extra = fields.size() > 2 ? fields[2] : std::string();
 
-  WildcardMatch(mask, name, false);
-  WildcardMatch(mask, name, true);
+  // -W only narrows "*" and "?": what it matches, the plain reading does.
+  for (const bool case_blind : {false, true}) {
+    const bool plain = WildcardMatch(mask, name, case_blind);
+    if (WildcardMatch(mask, name, case_blind, true) && !plain) __builtin_trap();
+  }
   const std::string shown = SafeName(name);
   for (const char c : shown) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) __builtin_trap();

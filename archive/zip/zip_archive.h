@@ -94,6 +94,17 @@ class TAbZipArchive : public TAbArchive {
   // the Info-ZIP Unix fields store (unzip's -X). Only the superuser can;
   // for anyone else the call fails quietly, as a date that cannot be set.
   bool RestoreOwners = false;
+  // The stored times an extraction gives what it makes (unzip's -D keeps
+  // them from folders, -DD from files too, which then take the time of
+  // their writing).
+  bool RestoreFolderTimes = true;
+  bool RestoreFileTimes = true;
+  // What becomes of a file in a host folder that an item replaces (unzip's
+  // -B): it is kept under NAME~ (kTilde, replacing an older NAME~) or, when
+  // NAME~ is taken, the first free NAME~1 ... NAME~99999 (kNumbered). It
+  // is moved aside only once the item's data is whole.
+  enum class TAbBackup { kNone, kTilde, kNumbered };
+  TAbBackup BackupReplaced = TAbBackup::kNone;
 
   TAbUnzipCallback ExtractFileCallback;
   TAbUnzipToStreamCallback ExtractStreamCallback;

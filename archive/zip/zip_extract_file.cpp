@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -205,10 +206,12 @@ std::optional<FILETIME> StoredModificationTime(const TAbZipItem& item) {
   return std::nullopt;
 }
 
-void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipItem& item) {
+void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipItem& item,
+                                  bool restore_time) {
   // As the original driver, a date or attribute that cannot be set does
   // not fail an item whose data is whole.
-  if (const std::optional<FILETIME> utc = StoredModificationTime(item)) {
+  const std::optional<FILETIME> utc = restore_time ? StoredModificationTime(item) : std::nullopt;
+  if (utc) {
     (void)SetFileTime(static_cast<HANDLE>(fd), nullptr, nullptr, &*utc);
   }
   (void)SetNewFileAttributes(fd, name, item.GetHostAttributes());
@@ -219,9 +222,10 @@ void RestoreDateTimeAndAttributes(int fd, const std::string& name, const TAbZipI
 // and regardless of the umask. The prefix's own drives keep Windows rules:
 // a folder there takes neither.
 void RestoreFolderSettings(const ItemPlace& place, const std::vector<std::string>& parts,
-                           const TAbZipItem& item) {
+                           const TAbZipItem& item, bool restore_time) {
   if (!place.target->ExactNames()) return;
-  if (const std::optional<FILETIME> utc = StoredModificationTime(item)) {
+  const std::optional<FILETIME> utc = restore_time ? StoredModificationTime(item) : std::nullopt;
+  if (utc) {
     place.target->RestoreFolderTime(parts, host::TimespecFromFileTime(*utc));
   }
   constexpr uint8_t kHostUnix = 3;  // "version made by" high byte: Unix
@@ -238,6 +242,33 @@ void NoteRepeatedName(TAbZipArchive& archive, TAbZipItem& item, const ItemPlace&
     archive.OnItemWarning(&item, Format("%s replaces the file an earlier item of this archive "
                                         "wrote under the same name", {target}));
   }
+}
+
+// Moves a file (or link) at leaf aside as mode asks, before an item is
+// published there; returns its new name, or "" when nothing was there to
+// keep (or a folder, which publishing refuses anyway). A backup that
+// cannot be made fails the item: the file stays as it was.
+std::string MoveAsideForBackup(int folder_fd, const std::string& leaf,
+                               TAbZipArchive::TAbBackup mode) {
+  struct stat st {};
+  if (::fstatat(folder_fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+    return {};
+  }
+  std::string backup = leaf + "~";
+  if (mode == TAbZipArchive::TAbBackup::kTilde) {
+    if (::renameat(folder_fd, leaf.c_str(), folder_fd, backup.c_str()) == 0) return backup;
+  } else {
+    constexpr int kLastNumber = 99999;
+    for (int number = 1; number <= kLastNumber + 1; ++number) {
+      if (::renameat2(folder_fd, leaf.c_str(), folder_fd, backup.c_str(), RENAME_NOREPLACE) == 0) {
+        return backup;
+      }
+      if (errno != EEXIST || number > kLastNumber) break;
+      backup = leaf + "~" + std::to_string(number);
+    }
+  }
+  throw EAbException(Format("Cannot keep the existing file as %s (%s); it is left as it was",
+                            {backup, std::strerror(errno)}));
 }
 
 }  // namespace
@@ -257,7 +288,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     try {
       place = PlaceItem(Archive, parts, folder_item);
       if (folder_item) {
-        RestoreFolderSettings(place, parts, Item);
+        RestoreFolderSettings(place, parts, Item, Archive.RestoreFolderTimes);
         return;
       }
       if (Archive.OnConfirmOverwrite) {
@@ -306,10 +337,20 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
       NewFileStream stream(file.Fd(), place.host_folder);
       UnzipItemToStream(Archive, Item, &stream);
     }
-    RestoreDateTimeAndAttributes(file.Fd(), place.leaf, Item);
+    RestoreDateTimeAndAttributes(file.Fd(), place.leaf, Item, Archive.RestoreFileTimes);
     if (Archive.RestoreOwners) RestoreOwner(file.Fd(), "", Item);
+    const std::string backup =
+        Archive.BackupReplaced == TAbZipArchive::TAbBackup::kNone
+            ? std::string()
+            : MoveAsideForBackup(place.folder_fd, place.leaf, Archive.BackupReplaced);
     bool replaced = false;
     if (!file.Publish(place.leaf, &replaced)) {
+      const int err = errno;
+      if (!backup.empty()) {
+        (void)::renameat2(place.folder_fd, backup.c_str(), place.folder_fd, place.leaf.c_str(),
+                          RENAME_NOREPLACE);
+      }
+      errno = err;
       if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
       const std::string temp_name =
           file.HiddenName().empty() ? "(unnamed temporary file)" : file.HiddenName();

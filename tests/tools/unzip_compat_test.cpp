@@ -205,6 +205,11 @@ TEST_F(UnzipCompat, WildcardsClassesAndCaseMatch) {
   }
   ExpectSameAs("unzip", "-C -l a.zip 'B*'");
   ExpectSameAs("unzip", "-C -t a.zip '[b]*'");
+  // -W: "*" and "?" stop at "/", "**" and classes do not.
+  for (const char* masks : {"'*.txt'", "'**.txt'", "'*/*'", "'?/*'", "'d*'", "'d[/]a.txt'",
+                            "'**/a*' -x '*'", "'*' -x '**a*'"}) {
+    ExpectSameAs("unzip", std::string("-W -l a.zip ") + masks);
+  }
 }
 
 // A quoted wildcard archive name processes every matching file in the
@@ -264,8 +269,8 @@ TEST_F(UnzipCompat, OptionParsingMatches) {
   ExpectSameAs("UNZIP=-l unzip", "-qq a.zip");
   ExpectSameAs("ZIPINFO=-1 unzip", "-Z a.zip");
   // Accepted and inert options list as without them.
-  for (const char* option : {"-a", "-aa", "-b", "-X", "-K", "-D", "-DD", "-:", "-^", "-U", "-V",
-                             "-M"}) {
+  for (const char* option : {"-a", "-aa", "-b", "-B", "-X", "-K", "-D", "-DD", "-W", "-:", "-^",
+                             "-U", "-V", "-M"}) {
     ExpectSameAs("unzip", std::string("-l ") + option + " a.zip");
   }
   for (const char* option : {"-O", "-I"}) {
@@ -502,6 +507,54 @@ TEST_F(UnzipCompat, FolderTimesAreRestoredAfterTheFilesInside) {
   EXPECT_EQ(Read("vunzip.times"), Read("unzip.times"));
   EXPECT_NE(Read("vunzip.times").find("2001-02-03 04:05:06.0000000000 ./a/b\n"), std::string::npos)
       << Read("vunzip.times");
+}
+
+// -D leaves made folders at the time of their making, -DD files too; a
+// minus takes one D back.
+TEST_F(UnzipCompat, StoredTimesAreLeftOutAsUnzipLeavesThemWithD) {
+  ASSERT_TRUE(Make("mkdir -p t/a/b && echo x >t/a/b/f && echo y >t/g && "
+                   "touch -d '2001-02-03 04:05:06' t/a/b/f t/a/b t/a t/g && cd t && zip -qr ../times.zip a g"));
+  const std::string years = " && find . -mindepth 1 -printf '%p %TY\\n' | sort";
+  int run = 0;
+  for (const char* options : {"-D", "-DD", "-D-D", "-DD -D-"}) {
+    const std::string o = options, n = std::to_string(++run);
+    const ProcessResult theirs =
+        Shell("mkdir u" + n + " && cd u" + n + " && unzip -q " + o + " ../times.zip" + years);
+    const ProcessResult ours = Shell("mkdir v" + n + " && cd v" + n + " && " + Quote(Vunzip()) +
+                                     " -q " + o + " ../times.zip" + years);
+    EXPECT_EQ(ours.exit_code, 0) << o << ours.err;
+    EXPECT_EQ(ours.out, theirs.out) << o;
+  }
+  const std::string only_d = Shell("cd v1 && find . -mindepth 1 -printf '%p %TY\\n'").out;
+  EXPECT_NE(only_d.find("./g 2001"), std::string::npos) << only_d;
+  EXPECT_EQ(only_d.find("./a 2001"), std::string::npos) << only_d;
+}
+
+// -B keeps what an item replaces: NAME~, or the first free NAME~N; with -o
+// always NAME~. It asks nothing and overrides -n, as unzip's does. A
+// backup that cannot be made leaves the file as it was.
+TEST_F(UnzipCompat, ReplacedFilesAreKeptAsUnzipKeepsThemWithB) {
+  Write("backups.sh", R"SH(T=$1; mkdir o && $T -q ../c.zip -d o
+echo old > o/b.txt; $T -qB -o ../c.zip b.txt -d o; echo "rc $?"
+echo new > o/b.txt; $T -qB -o ../c.zip b.txt -d o; echo "rc $?"
+echo x > o/b.txt; $T -qB ../c.zip b.txt -d o </dev/null; echo "rc $?"
+$T -qB -n ../c.zip b.txt -d o; echo "rc $?"
+echo > o/b.txt~3; $T -qB ../c.zip -d o; echo "rc $?"
+find o -printf '%p %s
+' | sort; cat o/b.txt~
+)SH");
+  const ProcessResult theirs = Shell("mkdir u && cd u && sh ../backups.sh unzip");
+  const ProcessResult ours = Shell("mkdir v && cd v && sh ../backups.sh " + Quote(Vunzip()));
+  EXPECT_EQ(ours.out, theirs.out) << ours.err;
+  EXPECT_NE(ours.out.find("o/b.txt~4"), std::string::npos) << ours.out;
+
+  Write("blocked/b.txt", "kept");
+  std::filesystem::create_directories(Work() / "blocked/b.txt~");
+  const ProcessResult blocked = Run({"-qBo", "c.zip", "b.txt", "-d", "blocked"});
+  EXPECT_EQ(blocked.exit_code, 2);
+  EXPECT_NE(blocked.err.find("Cannot keep the existing file as b.txt~ (Is a directory)"),
+            std::string::npos) << blocked.err;
+  EXPECT_EQ(Read("blocked/b.txt"), "kept");
 }
 
 // A local header that disagrees with the central one, one byte changed at a

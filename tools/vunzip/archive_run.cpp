@@ -245,7 +245,8 @@ void ArchiveRun::SelectItems() {
     if (options_.junk_paths && IsFolderItem(*item)) continue;
     bool included = options_.include.empty();
     for (size_t m = 0; m < options_.include.size(); ++m) {
-      if (WildcardMatch(options_.include[m], item->GetStoredName(), options_.case_blind)) {
+      if (WildcardMatch(options_.include[m], item->GetStoredName(), options_.case_blind,
+                        options_.wild_stop_at_folder)) {
         included = true;
         include_used[m] = true;
       }
@@ -255,7 +256,8 @@ void ArchiveRun::SelectItems() {
     const auto excluded = std::find_if(options_.exclude.begin(), options_.exclude.end(),
                                        [this, item](const std::string& mask) {
                                          return WildcardMatch(mask, item->GetStoredName(),
-                                                              options_.case_blind);
+                                                              options_.case_blind,
+                                                              options_.wild_stop_at_folder);
                                        });
     if (excluded != options_.exclude.end()) {
       exclude_used[static_cast<size_t>(excluded - options_.exclude.begin())] = true;

@@ -170,6 +170,15 @@ int ArchiveRun::Extract() {
     // Only the superuser can give a file away; for anyone else -X is a
     // note, as the files stay theirs.
     archive_->RestoreOwners = options_.restore_owners && ::geteuid() == 0;
+    archive_->RestoreFolderTimes = options_.skip_times == 0;
+    archive_->RestoreFileTimes = options_.skip_times < 2;
+    // As unzip's -B: a file in the way is kept, not asked about (not even
+    // under -n); with -o the one NAME~ is reused.
+    if (options_.backup) {
+      archive_->BackupReplaced = options_.overwrite == Overwrite::kAlways
+                                     ? TAbZipArchive::TAbBackup::kTilde
+                                     : TAbZipArchive::TAbBackup::kNumbered;
+    }
     if (options_.restore_owners && ::geteuid() != 0 && options_.quiet < 2) {
       std::fprintf(stderr, "vunzip: note: -X: owners are restored only when run as root; "
                            "extracted files belong to the user running vunzip\n");
@@ -188,7 +197,7 @@ int ArchiveRun::Extract() {
   };
   // Overwriting without a question needs no handler, and without one the
   // engine does not look up every target before it writes it.
-  const bool asks = options_.overwrite != Overwrite::kAlways;
+  const bool asks = options_.overwrite != Overwrite::kAlways && !options_.backup;
   if (!asks) archive_->OnConfirmOverwrite = nullptr;
   // The same name twice in one archive: the later item replaces the file
   // the earlier one wrote, as unzip -o does without a word (and with exit

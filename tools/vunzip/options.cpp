@@ -15,8 +15,6 @@ constexpr const char* kNoteText =
     "-a: no text conversion is done; files are written exactly as stored";
 constexpr const char* kNoteSetuid =
     "-K: set-user-id, set-group-id and sticky bits are never restored";
-constexpr const char* kNoteTimes =
-    "-D: times are always restored from the archive";
 constexpr const char* kNoteCharset =
     "-I/-O: names are read as the archive marks them (UTF-8 flag, else the DOS code page)";
 constexpr const char* kNoteUnicode =
@@ -104,7 +102,12 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
       case 'a': if (!negative) AddNote(options, kNoteText); break;
       case 'X': options.restore_owners = !negative; break;
       case 'K': if (!negative) AddNote(options, kNoteSetuid); break;
-      case 'D': if (!negative) AddNote(options, kNoteTimes); break;
+      case 'D':
+        options.skip_times = negative ? std::max(0, options.skip_times - 1)
+                                      : std::min(2, options.skip_times + 1);
+        break;
+      case 'W': options.wild_stop_at_folder = !negative; break;
+      case 'B': options.backup = !negative; break;
       case ':': case '^': if (!negative) AddNote(options, kNoteUnsafeNames); break;
       case 'U': if (!negative) AddNote(options, kNoteUnicode); break;
       case 'V': if (!negative) AddNote(options, kNoteVms); break;
@@ -192,7 +195,8 @@ bool ParseZipInfoCluster(const std::string& arg, Options& options, ClusterState&
       case 'z': zi.comment = !negative; break;
       case 'C': options.case_blind = !negative; break;
       case 'x': state.in_exclude = !negative; break;
-      case 'M': case 'U': case 'W': break;
+      case 'W': options.wild_stop_at_folder = !negative; break;
+      case 'M': case 'U': break;
       case 'Z': break;  // "-Z" itself
       default:
         error = std::string("unknown option -") + arg[k];
@@ -303,10 +307,13 @@ modifiers:
   -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
   -o  overwrite files WITHOUT prompting      -P  password of encrypted items
   -j  junk paths (do not make directories)   -C  match filenames case-insensitively
-  -X  restore owner and group (as root)
+  -X  restore owner and group (as root)      -B  keep a file replaced as NAME~
+  -D  folders get no stored time (-DD: nothing does)
+  -W  wildcards * and ? stop at "/" (** does not)
+  -M  pipe through "more" (or $PAGER) on a terminal
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
-  -a -aa -b -B -D -DD -I -O -K -L -M -U -UU -V -: -^
+  -a -aa -I -O -K -L -U -UU -V -: -^   (-b: files are always written as stored)
 
 Options may be clustered (-qo), turned off with a minus (-q-o), given
 after the archive name, and preset in the UNZIP variable; "--" ends them.

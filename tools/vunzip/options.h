@@ -49,6 +49,13 @@ struct Options {
   bool stamp_archive = false;  // -T: the archive takes its newest item's time
   bool pager = false;          // -M: through $PAGER (more) on a terminal
   bool restore_owners = false;  // -X: owner and group from the Unix extra fields
+  // -D: folders keep the time of their making, not the stored one; -DD:
+  // files too.
+  int skip_times = 0;
+  bool wild_stop_at_folder = false;  // -W: "*" and "?" match no "/"; "**" does
+  // -B: a file an item replaces is kept as NAME~ (with -o, replacing an
+  // older NAME~), else NAME~1, NAME~2 ... when NAME~ is there too.
+  bool backup = false;
   int quiet = 0;  // -q once: no per-item lines; -qq: nothing but errors
   std::optional<std::string> password;
   ZipInfoOptions zipinfo;

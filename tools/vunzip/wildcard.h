@@ -2,6 +2,8 @@
 // of characters, "/" included), "?" (one character), "[...]" classes with
 // ranges and "!" or "^" negation, and "\" quoting the next character. A
 // mask matches the whole stored name, with case unless case_blind (-C).
+// With stop_at_folder (-W), "*" and "?" match no "/", and "**" is the run
+// that may hold them.
 //
 // This is the command line's reading only: the engine's own mask matching,
 // which the component and the installer use ("*.*" selecting every item),
@@ -12,6 +14,7 @@
 
 namespace velmora::vunzip {
 
-bool WildcardMatch(std::string_view mask, std::string_view name, bool case_blind);
+bool WildcardMatch(std::string_view mask, std::string_view name, bool case_blind,
+                   bool stop_at_folder = false);
 
 }  // namespace velmora::vunzip
