@@ -2,7 +2,7 @@
 // masks), unzip's wildcards against a name (plain and -W's), an item's
 // extra field (the extended timestamp, the entry walk of test mode,
 // zipinfo -v's reading of each field), the ratio arithmetic of the
-// listings and the safe form of a name.
+// listings, the safe form of a name and -a's text conversion.
 //
 // Input: NUL-separated fields. The first two are a mask and a name; the
 // third an extra-field block; all of them together also form a command
@@ -17,6 +17,7 @@
 //                       (a Unicode path field, and an ACL field cut short)
 //   local_header        a stored item's local header whose sizes disagree:
 //                       'PK\x03\x04\x0a\0\0\0\0\0\0\0\0\0\x11\x22\x33\x44\x05\0\0\0\x04\0\0\0\x01\0\0\0a\0a'
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -26,12 +27,41 @@
 
 #include <unistd.h>
 
+#include "archive/zip/text_mode.h"
 #include "archive/zip/zip_item.h"
 #include "tools/vunzip/damage.h"
 #include "tools/vunzip/listing.h"
 #include "tools/vunzip/options.h"
 #include "tools/vunzip/wildcard.h"
 #include "tools/vunzip/zipinfo.h"
+
+namespace {
+
+// -a's conversion: the same text however it is cut into pieces, never
+// longer than what it was given, and with no CR or ^Z left in it.
+void CheckTextMode(const std::string& text, size_t piece) {
+  const auto convert = [&](size_t size) {
+    velmora::TAbTextModeConverter converter;
+    std::string out;
+    for (size_t at = 0; at < text.size(); at += size) {
+      const size_t count = std::min(size, text.size() - at);
+      std::string part(count + 1, '\0');
+      part.resize(converter.Convert(reinterpret_cast<const uint8_t*>(text.data() + at), count,
+                                    reinterpret_cast<uint8_t*>(part.data())));
+      out += part;
+    }
+    uint8_t last = 0;
+    if (converter.Finish(&last) == 1) out += static_cast<char>(last);
+    return out;
+  };
+  const std::string whole = convert(std::max<size_t>(text.size(), 1));
+  if (whole.size() > text.size() || whole.find_first_of("\r\x1a") != std::string::npos) {
+    __builtin_trap();
+  }
+  if (convert(piece % 7 + 1) != whole) __builtin_trap();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace velmora::vunzip;
@@ -56,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) __builtin_trap();
   }
   ExtraFieldDamage(extra);
+  CheckTextMode(name, mask.size());
 
   velmora::TAbZipItem item;
   item.DirectoryHeader().ExtraField = extra;

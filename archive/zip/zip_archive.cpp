@@ -78,6 +78,13 @@ TAbZipItem* TAbZipArchive::ZipItems(int Index) const {
   return static_cast<TAbZipItem*>(Items(Index));
 }
 
+bool TAbZipArchive::WritesAsText(const TAbZipItem& item) const {
+  constexpr uint16_t kTextFlag = 1;  // internal attributes: "apparently text"
+  return TextMode == TAbTextMode::kAllText ||
+         (TextMode == TAbTextMode::kTextItems &&
+          (item.DirectoryHeader().InternalFileAttributes & kTextFlag) != 0);
+}
+
 void TAbZipArchive::ExtractItemToFile(int Index, const std::string& NewName) {
   if (!ExtractFileCallback) throw EAbZipNoExtraction();
   ExtractFileCallback(*this, *ZipItems(Index), NewName);

@@ -105,6 +105,12 @@ class TAbZipArchive : public TAbArchive {
   // is moved aside only once the item's data is whole.
   enum class TAbBackup { kNone, kTilde, kNumbered };
   TAbBackup BackupReplaced = TAbBackup::kNone;
+  // unzip's -a and -aa: items marked as text (bit 0 of the internal
+  // attributes), or all items, are written in this system's text form
+  // (text_mode.h); -p and -c callers convert what they pipe themselves.
+  enum class TAbTextMode { kBinary, kTextItems, kAllText };
+  TAbTextMode TextMode = TAbTextMode::kBinary;
+  bool WritesAsText(const TAbZipItem& item) const;
 
   TAbUnzipCallback ExtractFileCallback;
   TAbUnzipToStreamCallback ExtractStreamCallback;

@@ -21,6 +21,7 @@
 
 #include "archive/base/archive.h"
 #include "archive/base/exceptions.h"
+#include "archive/zip/text_mode.h"
 #include "archive/zip/zip_archive.h"
 #include "archive/zip/zip_extract.h"
 #include "archive/zip/zip_extract_link.h"
@@ -336,6 +337,11 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     {
       NewFileStream stream(file.Fd(), place.host_folder);
       UnzipItemToStream(Archive, Item, &stream);
+    }
+    // Converted once whole: the expanders may seek in what they wrote.
+    if (Archive.WritesAsText(Item) && !ConvertFileToTextMode(file.Fd())) {
+      if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
+      throw EWriteError();
     }
     RestoreDateTimeAndAttributes(file.Fd(), place.leaf, Item, Archive.RestoreFileTimes);
     if (Archive.RestoreOwners) RestoreOwner(file.Fd(), "", Item);

@@ -557,6 +557,28 @@ find o -printf '%p %s
   EXPECT_EQ(Read("blocked/b.txt"), "kept");
 }
 
+// -a writes items zip marked as text with LF line ends and no ^Z, and
+// says how it wrote each; -aa does so for every item; -p and -c convert
+// what they pipe alike; -b takes -a back.
+TEST_F(UnzipCompat, TextItemsAreConvertedAsUnzipConvertsThemWithA) {
+  ASSERT_TRUE(Make("printf 'a\\r\\nb\\rc\\nd\\r\\r\\ne\\032\\nf\\032' >t.txt && "
+                   "printf 'bin\\r\\n\\000\\001\\r\\n' >b.dat && zip -q text.zip t.txt b.dat && "
+                   "printf 'x\\r\\n' >c.txt && zip -ql text.zip c.txt"));
+  const std::string sums = " && find . -type f -exec md5sum {} + | sort";
+  for (const char* options : {"-a", "-aa", "-ab", "-a -c", "-aa -p", "-a -p b.dat"}) {
+    const std::string o = options;
+    const bool piped = o.find("-p") != std::string::npos || o.find("-c") != std::string::npos;
+    const std::string line = " " + o + " ../text.zip" + (piped ? " | od -c" : " -d out" + sums);
+    const ProcessResult theirs = Shell("rm -rf u && mkdir u && cd u && unzip" + line);
+    const ProcessResult ours = Shell("rm -rf v && mkdir v && cd v && " + Quote(Vunzip()) + line);
+    EXPECT_EQ(ours.out, theirs.out) << o << ours.err;
+    EXPECT_EQ(ours.exit_code, theirs.exit_code) << o;
+  }
+  const ProcessResult marked = Run({"-a", "-o", "text.zip", "-d", "m"});
+  EXPECT_NE(marked.out.find("m/b.dat                 [binary]"), std::string::npos) << marked.out;
+  EXPECT_EQ(Read("m/t.txt"), "a\nb\nc\nd\n\ne\nf");
+}
+
 // A local header that disagrees with the central one, one byte changed at a
 // named offset of the first local header (30 fixed bytes, then the name):
 // the name (offset 30), a stored item's uncompressed size (22), the CRC

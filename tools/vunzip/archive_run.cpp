@@ -151,6 +151,19 @@ std::optional<std::string> ArchiveRun::InTheWay(const TAbZipItem& item) const {
   return std::nullopt;
 }
 
+TAbZipArchive::TAbTextMode ArchiveRun::ArchiveTextMode() const {
+  switch (options_.text_mode) {
+    case 0: return TAbZipArchive::TAbTextMode::kBinary;
+    case 1: return TAbZipArchive::TAbTextMode::kTextItems;
+    default: return TAbZipArchive::TAbTextMode::kAllText;
+  }
+}
+
+const char* ArchiveRun::TextMark(const TAbZipItem& item) const {
+  if (options_.text_mode != 1) return "";
+  return archive_->WritesAsText(item) ? "[text]  " : "[binary]";
+}
+
 std::string ArchiveRun::ShownName(const TAbArchiveItem& item) const {
   // The path written, as unzip shows it: without the "./" parts some
   // archivers (bsdtar) store.

@@ -84,6 +84,10 @@ class ArchiveRun {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  // The engine's text mode for -a / -aa, and -a's "[text]  " or "[binary]"
+  // behind an item's extraction line ("" without -a, and with -aa).
+  TAbZipArchive::TAbTextMode ArchiveTextMode() const;
+  const char* TextMark(const TAbZipItem& item) const;
   // The archive's own stream, for reading local headers, when the archive
   // is one file: its buffer holds the header already, so a header costs no
   // system call. A spanned archive's stream may stand on another disk, so

@@ -61,9 +61,10 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   } else if (IsFolderItem(item)) {
     if (!folder_existed) std::printf("   creating: %s\n", ShownName(item).c_str());
   } else {
-    // unzip pads the name to 22 columns and leaves two blanks behind it.
-    std::printf("%s: %-22s  \n", item.Method() == 0 ? " extracting" : "  inflating",
-                ShownName(item).c_str());
+    // unzip pads the name to 22 columns and leaves two blanks behind it;
+    // -a (once) tells how each file was written.
+    std::printf("%s: %-22s  %s\n", item.Method() == 0 ? " extracting" : "  inflating",
+                ShownName(item).c_str(), TextMark(item));
   }
 }
 
@@ -170,6 +171,7 @@ int ArchiveRun::Extract() {
     // Only the superuser can give a file away; for anyone else -X is a
     // note, as the files stay theirs.
     archive_->RestoreOwners = options_.restore_owners && ::geteuid() == 0;
+    archive_->TextMode = ArchiveTextMode();
     archive_->RestoreFolderTimes = options_.skip_times == 0;
     archive_->RestoreFileTimes = options_.skip_times < 2;
     // As unzip's -B: a file in the way is kept, not asked about (not even

@@ -11,8 +11,6 @@ namespace {
 constexpr const char* kNoteUnsafeNames =
     "-: and -^ are not honoured: names with \"..\" parts, absolute names and control "
     "characters are always refused or shown safely here";
-constexpr const char* kNoteText =
-    "-a: no text conversion is done; files are written exactly as stored";
 constexpr const char* kNoteSetuid =
     "-K: set-user-id, set-group-id and sticky bits are never restored";
 constexpr const char* kNoteCharset =
@@ -97,9 +95,12 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
       case 'T': options.stamp_archive = !negative; break;
       case 'x': state.in_exclude = !negative; break;
       case 'h': options.mode = Mode::kHelp; break;
-      case 'b': break;  // binary: every file is written as stored anyway
+      case 'b': if (!negative) options.text_mode = 0; break;  // binary: "---a"
       case 'M': options.pager = !negative; break;
-      case 'a': if (!negative) AddNote(options, kNoteText); break;
+      case 'a':
+        options.text_mode = negative ? std::max(0, options.text_mode - 1)
+                                     : std::min(2, options.text_mode + 1);
+        break;
       case 'X': options.restore_owners = !negative; break;
       case 'K': if (!negative) AddNote(options, kNoteSetuid); break;
       case 'D':
@@ -307,13 +308,14 @@ modifiers:
   -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
   -o  overwrite files WITHOUT prompting      -P  password of encrypted items
   -j  junk paths (do not make directories)   -C  match filenames case-insensitively
+  -a  text items with this system's line ends  -aa  all items as text
   -X  restore owner and group (as root)      -B  keep a file replaced as NAME~
   -D  folders get no stored time (-DD: nothing does)
   -W  wildcards * and ? stop at "/" (** does not)
   -M  pipe through "more" (or $PAGER) on a terminal
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
-  -a -aa -I -O -K -L -U -UU -V -: -^   (-b: files are always written as stored)
+  -I -O -K -L -U -UU -V -: -^
 
 Options may be clustered (-qo), turned off with a minus (-q-o), given
 after the archive name, and preset in the UNZIP variable; "--" ends them.

@@ -56,6 +56,9 @@ struct Options {
   // -B: a file an item replaces is kept as NAME~ (with -o, replacing an
   // older NAME~), else NAME~1, NAME~2 ... when NAME~ is there too.
   bool backup = false;
+  // -a: items marked as text are written with this system's line ends (no
+  // CR, no ^Z); -aa: every item. -b takes it back.
+  int text_mode = 0;
   int quiet = 0;  // -q once: no per-item lines; -qq: nothing but errors
   std::optional<std::string> password;
   ZipInfoOptions zipinfo;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/base/temp_file_stream.h"
+#include "archive/zip/text_mode.h"
 #include "archive/zip/zip_extract.h"
 #include "tools/vunzip/listing.h"
 
@@ -85,6 +86,7 @@ int ArchiveRun::Test() {
 // in their output, which a pipe cannot do. With -c each item is announced,
 // as unzip does on the screen.
 int ArchiveRun::Pipe() {
+  archive_->TextMode = ArchiveTextMode();
   if (options_.pipe_with_names && options_.quiet == 0) {
     PrintArchiveHeader(stdout, archive_path_, Comment());
   }
@@ -104,8 +106,8 @@ int ArchiveRun::Pipe() {
     bool announced = false;
     const auto announce = [&] {
       if (!options_.pipe_with_names || options_.quiet != 0) return;
-      std::printf("%s: %-22s  \n", item->Method() == 0 ? " extracting" : "  inflating",
-                  SafeName(item->GetStoredName()).c_str());
+      std::printf("%s: %-22s  %s\n", item->Method() == 0 ? " extracting" : "  inflating",
+                  SafeName(item->GetStoredName()).c_str(), TextMark(*item));
       announced = true;
     };
     in_driver_ = true;
@@ -114,13 +116,23 @@ int ArchiveRun::Pipe() {
       UnzipItemToStream(*archive_, *item, &temp);
       announce();
       temp.Seek(0, soFromBeginning);
-      std::vector<uint8_t> buffer(1 << 16);
-      for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
-        if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), stdout) !=
-            static_cast<size_t>(got)) {
+      const bool as_text = archive_->WritesAsText(*item);
+      TAbTextModeConverter text;
+      std::vector<uint8_t> buffer(1 << 16), converted(buffer.size() + 1);
+      const auto put = [](const uint8_t* bytes, size_t count) {
+        if (std::fwrite(bytes, 1, count, stdout) != count) {
           throw Exception("cannot write to standard output");
         }
+      };
+      for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
+        if (!as_text) {
+          put(buffer.data(), static_cast<size_t>(got));
+        } else {
+          put(converted.data(),
+              text.Convert(buffer.data(), static_cast<size_t>(got), converted.data()));
+        }
       }
+      put(converted.data(), text.Finish(converted.data()));
     } catch (const std::exception& e) {
       if (!SkippedForPassword(*item, e)) {
         if (!announced) announce();
