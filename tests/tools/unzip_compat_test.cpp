@@ -303,6 +303,11 @@ TEST_F(UnzipCompat, ExtractionLinesMatch) {
   ExpectSameAs("unzip", "-d 'out dir' ../c.zip b.txt", "x");
   ExpectSameAs("unzip", "-o -d 'out dir' ../c.zip b.txt 'd/*'", "x");
   ExpectSameAs("unzip", "-d 'out dir' ../c.zip nothing", "x");
+  // The -d folder is made though nothing matched; not by -f, which makes nothing.
+  ExpectSameAs("unzip", "-d made ../c.zip nothing", "y");
+  ExpectSameAs("unzip", "-f -d fresh ../c.zip", "y");
+  EXPECT_TRUE(std::filesystem::is_directory(Work() / "y-ours/made"));
+  EXPECT_FALSE(std::filesystem::exists(Work() / "y-ours/fresh"));
   ExpectSameAs("unzip", "-c c.zip b.txt");
   ExpectSameAs("unzip", "-p c.zip 'd/*'");
   // Names stored with "./" parts (as bsdtar stores them) are shown as written.
@@ -507,6 +512,32 @@ TEST_F(UnzipCompat, FolderTimesAreRestoredAfterTheFilesInside) {
   EXPECT_EQ(Read("vunzip.times"), Read("unzip.times"));
   EXPECT_NE(Read("vunzip.times").find("2001-02-03 04:05:06.0000000000 ./a/b\n"), std::string::npos)
       << Read("vunzip.times");
+}
+
+// An archive without entries is a warning (exit 1) in every mode but -z;
+// a name is looked for also with .zip and .ZIP behind it, dot or not, and
+// a name found nowhere is answered in unzip's words and streams.
+TEST_F(UnzipCompat, EmptyAndMissingArchivesAreAnsweredAsUnzipAnswersThem) {
+  ASSERT_TRUE(Make("python3 -c 'import zipfile; zipfile.ZipFile(\"empty.zip\", \"w\").close()' && "
+                   "cp a.zip a.b.zip && cp a.zip UP.ZIP"));
+  for (const char* mode : {"", "-l", "-v", "-t", "-qt", "-p", "-c", "-z", "-T", "-f", "-Z", "-Zv",
+                           "-Z1", "-Zt", "-qq"}) {
+    ExpectSameAs("unzip", std::string(mode) + " ../empty.zip", "e");
+  }
+  const auto same_words = [&](const std::string& arguments) {
+    const ProcessResult theirs = Shell("unzip " + arguments);
+    ProcessResult ours = Shell(Quote(Vunzip()) + " " + arguments);
+    for (std::string* text : {&ours.out, &ours.err}) {
+      if (text->rfind("vunzip:", 0) == 0) text->erase(0, 1);
+    }
+    EXPECT_EQ(ours.err, theirs.err) << arguments;
+    EXPECT_EQ(ours.out, theirs.out) << arguments;
+    EXPECT_EQ(ours.exit_code, theirs.exit_code) << arguments;
+  };
+  for (const char* arguments : {"empty.zip", "-l a.b", "-t UP b.txt", "nothere", "-t nothere",
+                                "-p nothere", "-l 'nothere*.zip'"}) {
+    same_words(arguments);
+  }
 }
 
 // -D leaves made folders at the time of their making, -DD files too; a

@@ -180,22 +180,17 @@ std::string ArchiveRun::ShownName(const TAbArchiveItem& item) const {
   return SafeName(dir + name);
 }
 
-// Finds the archive as unzip does (also NAME.zip when NAME has no dot) and
-// opens it; a ZIP under any name is read as a ZIP.
+// Finds the archive as unzip does (also NAME.zip or NAME.ZIP) and opens it;
+// a ZIP under any name is read as a ZIP.
 bool ArchiveRun::OpenArchive() {
   std::error_code ec;
-  std::string host = options_.archive;
-  if (!std::filesystem::is_regular_file(host, ec)) {
-    const bool has_dot = std::filesystem::path(host).filename().string().find('.') !=
-                         std::string::npos;
-    if (!has_dot && std::filesystem::is_regular_file(host + ".zip", ec)) {
-      host += ".zip";
-    } else {
-      std::fprintf(stderr, "vunzip: cannot find or open %s\n", SafeName(options_.archive).c_str());
-      exit_code_ = kExitNotFound;
-      return false;
-    }
+  const std::optional<std::string> found = FindArchiveFile(options_.archive);
+  if (!found) {
+    PrintArchiveNotFound(options_);
+    exit_code_ = kExitNotFound;
+    return false;
   }
+  const std::string host = *found;
   archive_path_ = host;
   const std::string windows_name =
       WindowsPath(std::filesystem::absolute(host, ec).lexically_normal().string());
@@ -368,12 +363,32 @@ int ArchiveRun::ZipInfo() {
   return exit_code_;
 }
 
+// An archive without entries is a warning in every mode but -z, with its
+// header where the mode shows one, as unzip answers it.
+int ArchiveRun::EmptyArchive() {
+  const Mode mode = options_.mode;
+  const bool header = options_.quiet == 0 &&
+                      (mode == Mode::kExtract || mode == Mode::kList ||
+                       mode == Mode::kVerboseList || mode == Mode::kTest ||
+                       (mode == Mode::kPipe && options_.pipe_with_names));
+  if (header) PrintArchiveHeader(stdout, archive_path_, Comment());
+  std::fflush(stdout);
+  std::fprintf(mode == Mode::kTest ? stdout : stderr, "warning [%s]:  zipfile is empty\n",
+               SafeName(archive_path_).c_str());
+  return std::max(exit_code_, kExitWarning);
+}
+
 int ArchiveRun::Run() {
   if (!OpenArchive()) return exit_code_;
   SelectItems();
+  if (archive_->ItemCount() == 0 && options_.mode != Mode::kComment &&
+      options_.mode != Mode::kZipInfo) {
+    return EmptyArchive();
+  }
   switch (options_.mode) {
     case Mode::kZipInfo:
       PrintUnmatched(stderr);
+      if (archive_->ItemCount() == 0) exit_code_ = std::max(exit_code_, kExitWarning);
       return ZipInfo();
     case Mode::kList:
     case Mode::kVerboseList:
@@ -407,7 +422,12 @@ int ArchiveRun::Run() {
   }
   PrintUnmatched(stderr);
   if (selected_.empty()) {
-    if (options_.include.empty()) return exit_code_;  // an empty archive
+    if (options_.include.empty() && options_.exclude.empty()) return exit_code_;  // empty archive
+    // unzip makes the -d folder all the same (not for -f, which makes nothing).
+    if (options_.mode == Mode::kExtract && options_.freshen != Freshen::kExistingOnly &&
+        !options_.target_dir.empty() && !MakeTargetFolder()) {
+      return kExitSevere;
+    }
     return std::max(exit_code_, kExitNoMatch);
   }
   HookEvents();

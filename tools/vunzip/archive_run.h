@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -68,6 +69,7 @@ class ArchiveRun {
   int Pipe();
   int Stamp();
   int ZipInfo();
+  int EmptyArchive();
   bool WantedByFreshen(const TAbZipItem& item) const;
   int WithPasswordSkips(int code) const;
   bool SkippedForPassword(const TAbZipItem& item, const std::exception& e);
@@ -84,6 +86,10 @@ class ArchiveRun {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  // The folder extraction writes into (-d, else the current one), and its
+  // making (said on failure).
+  std::filesystem::path TargetFolderPath() const;
+  bool MakeTargetFolder() const;
   // The engine's text mode for -a / -aa, and -a's "[text]  " or "[binary]"
   // behind an item's extraction line ("" without -a, and with -aa).
   TAbZipArchive::TAbTextMode ArchiveTextMode() const;

@@ -102,6 +102,24 @@ std::string CannotFindDirectoryText(const std::string& program, const std::strin
          ".ZIP, period.\n";
 }
 
+void PrintArchiveNotFound(const Options& options) {
+  const bool zipinfo = options.mode == Mode::kZipInfo;
+  if (options.mode == Mode::kPipe && !options.pipe_with_names) return;  // -p says nothing
+  const std::string name = SafeName(options.archive);
+  std::fflush(stdout);
+  std::fprintf(zipinfo || options.mode == Mode::kTest ? stdout : stderr,
+               "%s:  cannot find or open %s, %s.zip or %s.ZIP.\n", zipinfo ? "vzipinfo" : "vunzip",
+               name.c_str(), name.c_str(), name.c_str());
+}
+
+std::optional<std::string> FindArchiveFile(const std::string& name) {
+  std::error_code ec;
+  for (const std::string& candidate : {name, name + ".zip", name + ".ZIP"}) {
+    if (std::filesystem::is_regular_file(candidate, ec)) return candidate;
+  }
+  return std::nullopt;
+}
+
 void PrintNoDirectory(const Options& options, const std::string& name, bool separate,
                       bool several) {
   const bool zipinfo = options.mode == Mode::kZipInfo;
@@ -163,7 +181,7 @@ int RunArchives(Options options, const ArchiveRunner& run) {
     code = std::max(code, archive_code);
   }
   if (archives.empty()) {
-    std::fprintf(stderr, "vunzip: cannot find or open %s\n", SafeName(options.archive).c_str());
+    PrintArchiveNotFound(options);
     code = 9;  // unzip's "zipfile not found"
   }
   std::fflush(stdout);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,12 @@ extern const char kNoDirectoryText[];
 // The closing line for one archive named on the command line: where the
 // directory was looked for, by the program's name.
 std::string CannotFindDirectoryText(const std::string& program, const std::string& name);
+
+// The file an archive name stands for, as unzip looks: NAME, NAME.zip,
+// NAME.ZIP; and unzip's words when there is none, where it prints them
+// (standard output in test mode and zipinfo, nothing under -p).
+std::optional<std::string> FindArchiveFile(const std::string& name);
+void PrintArchiveNotFound(const Options& options);
 
 // A file without an end record (name as shown), in unzip's words and on
 // its streams: test mode says it all among its lines, and so do zipinfo's

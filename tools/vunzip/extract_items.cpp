@@ -153,16 +153,29 @@ void ArchiveRun::AnswerOverwrite(std::string& target, bool& confirm) {
   }
 }
 
+bool ArchiveRun::MakeTargetFolder() const {
+  std::error_code ec;
+  const std::filesystem::path dir = TargetFolderPath();
+  std::filesystem::create_directories(dir, ec);
+  if (std::filesystem::is_directory(dir, ec)) return true;
+  std::fprintf(stderr, "vunzip: cannot create folder %s\n", dir.string().c_str());
+  return false;
+}
+
+std::filesystem::path ArchiveRun::TargetFolderPath() const {
+  std::error_code ec;
+  return options_.target_dir.empty() ? std::filesystem::current_path(ec)
+                                     : std::filesystem::path(options_.target_dir);
+}
+
 int ArchiveRun::Extract() {
   std::error_code ec;
-  const std::filesystem::path dir =
-      options_.target_dir.empty() ? std::filesystem::current_path(ec)
-                                  : std::filesystem::path(options_.target_dir);
-  std::filesystem::create_directories(dir, ec);
-  if (!std::filesystem::is_directory(dir, ec)) {
-    std::fprintf(stderr, "vunzip: cannot create folder %s\n", dir.string().c_str());
-    return kExitSevere;
+  const std::filesystem::path dir = TargetFolderPath();
+  // -f writes only over files there: without the folder there are none.
+  if (options_.freshen == Freshen::kExistingOnly && !std::filesystem::exists(dir, ec)) {
+    return exit_code_;
   }
+  if (!MakeTargetFolder()) return kExitSevere;
   try {
     unzipper_.SetExtractOptions(options_.junk_paths ? eoCreateDirs
                                                     : (eoCreateDirs | eoRestorePath));

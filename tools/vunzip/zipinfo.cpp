@@ -243,6 +243,11 @@ void PrintZipInfo(std::FILE* out, const ZipInfoArchive& archive,
       PrintItemLine(out, *item, format, options.decimal_times);
     }
   }
+  // An archive without entries says so, whatever was asked.
+  if (archive.entry_count == 0) {
+    std::fprintf(out, "Empty zipfile.\n");
+    return;
+  }
   if (!totals) return;
   const int64_t permille = SavedPermille(total, total_packed);
   const int64_t magnitude = permille < 0 ? -permille : permille;

@@ -393,6 +393,7 @@ void PrintZipInfoVerbose(std::FILE* out, const ZipInfoArchive& archive,
     expected_offset = PrintEntry(out, *items[i], number, expected_offset, archive.shift);
   }
   std::fprintf(out, "\n");
+  if (archive.entry_count == 0) std::fprintf(out, "  Empty zipfile.\n");
 }
 
 // The directory's size and offset from the end record, or from the ZIP64
