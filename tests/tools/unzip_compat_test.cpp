@@ -540,6 +540,31 @@ TEST_F(UnzipCompat, EmptyAndMissingArchivesAreAnsweredAsUnzipAnswersThem) {
   }
 }
 
+// A backslash in a stored name separates folders. For an MS-DOS name, as
+// unzip reads it too, the lines and the warning are unzip's; elsewhere
+// (unzip keeps the backslash in the name) the line shows what was written.
+TEST_F(UnzipCompat, BackslashesInNamesAreFolderSeparatorsWithUnzipsWarning) {
+  Write("backslashes.py", R"PY(
+import zipfile
+for archive, items in (("dos.zip", (("first.txt", 0), ("d\\x.txt", 0), ("d\\e\\y.txt", 0))),
+                       ("unix.zip", (("u/a\\b.txt", 3),))):
+    with zipfile.ZipFile(archive, "w") as z:
+        for name, host in items:
+            info = zipfile.ZipInfo(name)
+            info.create_system = host
+            z.writestr(info, b"x")
+)PY");
+  ASSERT_TRUE(Make("python3 backslashes.py"));
+  ExpectSameAs("unzip", "../dos.zip", "b");
+  ExpectSameAs("unzip", "-qq ../dos.zip", "q");
+  const ProcessResult dos = Run({"-o", "dos.zip", "-d", "dos"});
+  EXPECT_EQ(dos.err, "warning:  dos.zip appears to use backslashes as path separators\n");
+  EXPECT_EQ(Read("dos/d/e/y.txt"), "x");
+  const ProcessResult unix = Run({"unix.zip", "-d", "unix"});
+  EXPECT_NE(unix.out.find("extracting: unix/u/a/b.txt"), std::string::npos) << unix.out;
+  EXPECT_NE(unix.err.find("appears to use backslashes"), std::string::npos) << unix.err;
+}
+
 // -D leaves made folders at the time of their making, -DD files too; a
 // minus takes one D back.
 TEST_F(UnzipCompat, StoredTimesAreLeftOutAsUnzipLeavesThemWithD) {

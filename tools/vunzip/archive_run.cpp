@@ -164,10 +164,20 @@ const char* ArchiveRun::TextMark(const TAbZipItem& item) const {
   return archive_->WritesAsText(item) ? "[text]  " : "[binary]";
 }
 
+// The engine takes a backslash in a stored name for a folder separator, as
+// Windows does (unzip only in an MS-DOS name without any "/"): the name
+// written differs from the one listed, and unzip's warning says so.
+bool ArchiveRun::UsesBackslashes(const TAbZipItem& item) {
+  return item.GetStoredName().find('\\') != std::string::npos;
+}
+
 std::string ArchiveRun::ShownName(const TAbArchiveItem& item) const {
   // The path written, as unzip shows it: without the "./" parts some
-  // archivers (bsdtar) store.
+  // archivers (bsdtar) store, with "/" for backslashes.
   std::string name = item.GetStoredName();
+  if (UsesBackslashes(static_cast<const TAbZipItem&>(item))) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+  }
   while (name.rfind("./", 0) == 0) name.erase(0, 2);
   for (size_t at; (at = name.find("/./")) != std::string::npos;) name.erase(at, 2);
   if (options_.junk_paths) {

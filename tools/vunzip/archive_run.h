@@ -86,6 +86,7 @@ class ArchiveRun {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  static bool UsesBackslashes(const TAbZipItem& item);
   // The folder extraction writes into (-d, else the current one), and its
   // making (said on failure).
   std::filesystem::path TargetFolderPath() const;
@@ -130,6 +131,7 @@ class ArchiveRun {
   // rather than raised; outside it, the event repeats a failure the
   // callback wrapper has already printed.
   bool in_driver_ = false;
+  bool backslashes_noted_ = false;  // the warning about MS-DOS backslashes was given
   // The sink of the item under test, whose CRC a failure report shows.
   const CrcCountingBucket* test_sink_ = nullptr;
   bool overwrite_declined_ = false;

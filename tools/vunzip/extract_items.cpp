@@ -35,6 +35,15 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   }
   // Reported, and still extracted: the data answers to the central CRC.
   if (!IsFolderItem(item)) (void)ReportLocalHeader(item);
+  // Said once, whatever -q: the names then are not what the listing shows.
+  if (UsesBackslashes(item) && !backslashes_noted_) {
+    backslashes_noted_ = true;
+    exit_code_ = std::max(exit_code_, kExitWarning);  // a warning, as unzip's exit code says
+    bar_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "warning:  %s appears to use backslashes as path separators\n",
+                 SafeName(archive_path_).c_str());
+  }
   in_driver_ = true;
   try {
     UnzipItemToFile(archive, item, name);
