@@ -47,19 +47,6 @@ bool CopyContents(int from, int to) {
   }
 }
 
-// Renames without replacing; false with errno EEXIST when the target is
-// there. File systems without RENAME_NOREPLACE get a check, then a rename.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 void CopyDosAttrib(int from, int to) {
   char value[64];
   ssize_t n = ::fgetxattr(from, "user.DOSATTRIB", value, sizeof value);
@@ -76,6 +63,20 @@ std::string LiteralLastComponent(const char* windows_path) {
 }  // namespace
 
 namespace host {
+
+bool RenameNoReplace(int from_folder, const std::string& from, int to_folder,
+                     const std::string& to) {
+  if (::renameat2(from_folder, from.c_str(), to_folder, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  struct stat st {};
+  if (::fstatat(to_folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::renameat(from_folder, from.c_str(), to_folder, to.c_str()) == 0;
+}
 
 bool CopyHostFile(const std::string& source, const std::string& target, bool fail_if_exists) {
   OpenRequest request;
@@ -135,7 +136,8 @@ bool CopyHostFile(const std::string& source, const std::string& target, bool fai
     err = errno;
   }
   if (ok) {
-    ok = fail_if_exists ? RenameNoReplace(temp, target) : ::rename(temp.c_str(), target.c_str()) == 0;
+    ok = fail_if_exists ? RenameNoReplace(AT_FDCWD, temp, AT_FDCWD, target)
+                        : ::rename(temp.c_str(), target.c_str()) == 0;
     err = errno;
   }
   if (!ok) {
@@ -256,7 +258,7 @@ bool MoveFileA(const char* existing, const char* new_name) {
     SetLastError(ERROR_SUCCESS);
     return true;
   }
-  if (RenameNoReplace(*source, *target)) {
+  if (host::RenameNoReplace(AT_FDCWD, *source, AT_FDCWD, *target)) {
     SetLastError(ERROR_SUCCESS);
     return true;
   }

@@ -86,6 +86,12 @@ int OpenHostFile(const std::string& host_path, const OpenRequest& request, bool*
 // CreateFileA without share flags).
 bool HeldExclusively(const std::string& host_path);
 
+// Renames without replacing (paths relative to the folder handles, or
+// AT_FDCWD); false with errno EEXIST when the target is there. File systems
+// without RENAME_NOREPLACE get a check, then a rename.
+bool RenameNoReplace(int from_folder, const std::string& from, int to_folder,
+                     const std::string& to);
+
 // Copies a host file whole: a temporary file beside the target, renamed over
 // it, with the source's modification time, permission bits and DOSATTRIB.
 bool CopyHostFile(const std::string& source, const std::string& target, bool fail_if_exists);

@@ -261,9 +261,7 @@ std::string MoveAsideForBackup(int folder_fd, const std::string& leaf,
   } else {
     constexpr int kLastNumber = 99999;
     for (int number = 1; number <= kLastNumber + 1; ++number) {
-      if (::renameat2(folder_fd, leaf.c_str(), folder_fd, backup.c_str(), RENAME_NOREPLACE) == 0) {
-        return backup;
-      }
+      if (host::RenameNoReplace(folder_fd, leaf, folder_fd, backup)) return backup;
       if (errno != EEXIST || number > kLastNumber) break;
       backup = leaf + "~" + std::to_string(number);
     }
@@ -353,8 +351,7 @@ void UnzipItemToFile(TAbZipArchive& Archive, TAbZipItem& Item, const std::string
     if (!file.Publish(place.leaf, &replaced)) {
       const int err = errno;
       if (!backup.empty()) {
-        (void)::renameat2(place.folder_fd, backup.c_str(), place.folder_fd, place.leaf.c_str(),
-                          RENAME_NOREPLACE);
+        (void)host::RenameNoReplace(place.folder_fd, backup, place.folder_fd, place.leaf);
       }
       errno = err;
       if (errno == ENOSPC || errno == EDQUOT) throw EDiskFull(errno, place.host_folder);
