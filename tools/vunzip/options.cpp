@@ -308,10 +308,9 @@ modifiers:
   -n  never overwrite existing files         -q  quiet mode (-qq => quieter)
   -o  overwrite files WITHOUT prompting      -P  password of encrypted items
   -j  junk paths (do not make directories)   -C  match filenames case-insensitively
-  -a  text items with this system's line ends  -aa  all items as text
+  -a  auto-convert any text files            -aa treat ALL files as text
   -X  restore owner and group (as root)      -B  keep a file replaced as NAME~
-  -D  folders get no stored time (-DD: nothing does)
-  -W  wildcards * and ? stop at "/" (** does not)
+  -D  no stored times on folders (-DD: none) -W  * and ? stop at "/" (** not)
   -M  pipe through "more" (or $PAGER) on a terminal
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
