@@ -3,6 +3,7 @@
 // arguments it is its window (or the terminal dialogue); the command line
 // (setup_options.h) adds unattended installation and a log.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -56,7 +57,11 @@ int main(int argc, char** argv) {
 
   TSetupLock lock;
   if (!lock.Acquire()) {
-    LogStep(std::string("Stopped: ") + kAlreadyRunningText + " (" + TSetupLock::LockFile() + ")");
+    // Beside the product's message, on standard error and in the log: which
+    // installer it is, so that it can be waited for or looked into.
+    const std::string holder = TSetupLock::HolderText();
+    std::fprintf(stderr, "%s; this one stops without changing anything\n", holder.c_str());
+    LogStep(std::string("Stopped: ") + kAlreadyRunningText + " (" + holder + ")");
     application.MessageBox(kAlreadyRunningText, kApplicationTitle, MB_OK | MB_ICONERROR);
     return kExitAlreadyRunning;
   }

@@ -22,6 +22,10 @@ class TSetupLock {
   bool Acquire();
   // The lock file's host path.
   static std::string LockFile();
+  // Who holds the lock, for the administrator who finds it taken:
+  // "process 4242 (velmora-server-setup --unattended) holds /path/lock",
+  // as far as /proc tells; the lock file alone where it does not.
+  static std::string HolderText();
 
  private:
   int fd_ = -1;
