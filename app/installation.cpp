@@ -1,6 +1,7 @@
 #include "app/installation.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -268,7 +269,17 @@ std::string ClientInstructionText() {
          "software.";
 }
 
+namespace {
+volatile std::sig_atomic_t g_under_way = 0;
+}  // namespace
+
+bool InstallationUnderWay() { return g_under_way != 0; }
+
 void RunInstallation(TFormMain& form, const std::string& program_file) {
+  struct UnderWay {
+    UnderWay() { g_under_way = 1; }
+    ~UnderWay() { g_under_way = 0; }
+  } under_way;
   LogStep("Installation started: " + program_file);
   const std::string installer_folder = ExtractFilePath(program_file);
   CreateFolders();

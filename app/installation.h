@@ -39,6 +39,8 @@ std::string PayloadMissingText(const std::string& installer_name);
 // archive unpacked. Essential steps raise and stop it; moves, shell opens
 // and deletions drop their errors. The last step presses the form's Close.
 void RunInstallation(TFormMain& form, const std::string& program_file);
+// Whether RunInstallation is running; safe to ask from a signal handler.
+bool InstallationUnderWay();
 
 // InstallServer (main_form.h) is RunInstallation for the running program.
 

@@ -2,6 +2,9 @@
 // its payload appended to itself; Install unpacks and installs it. Without
 // arguments it is its window (or the terminal dialogue); the command line
 // (setup_options.h) adds unattended installation and a log.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,14 +12,37 @@
 #include <string>
 #include <vector>
 
+#include "app/installation.h"
 #include "app/main_form.h"
 #include "app/setup_lock.h"
 #include "app/setup_log.h"
 #include "app/setup_options.h"
+#include "platform/folder_handles.h"
 #include "platform/message_box.h"
 #include "platform/toolkit/toolkit.h"
 
 namespace {
+
+// SIGINT, SIGTERM and SIGHUP stop the installer where it stands. What was
+// being unpacked under a temporary name is removed; when an installation
+// was under way, standard error and the log say that it is incomplete and
+// that a new run completes it; then the signal takes its usual course, so
+// the exit status tells which one it was. Only async-signal-safe calls.
+extern "C" void StopOnSignal(int signal_number) {
+  velmora::RemovePendingTempFiles();
+  if (velmora::InstallationUnderWay()) {
+    const char* const said =
+        signal_number == SIGINT    ? "Stopped by SIGINT before the installation was complete"
+        : signal_number == SIGTERM ? "Stopped by SIGTERM before the installation was complete"
+                                   : "Stopped by SIGHUP before the installation was complete";
+    static constexpr char kRemedy[] = "; run Velmora Setup again to complete it.\n";
+    (void)!::write(STDERR_FILENO, said, std::strlen(said));
+    (void)!::write(STDERR_FILENO, kRemedy, sizeof kRemedy - 1);
+    velmora::LogStepFromSignalHandler(said);
+  }
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
 
 std::string ProgramName(int argc, char** argv) {
   std::string name = argc > 0 && argv[0] ? argv[0] : "velmora-server-setup";
@@ -54,6 +80,11 @@ int main(int argc, char** argv) {
   application.SetTitle(kApplicationTitle);
   LogStep(SetupVersion().substr(0, SetupVersion().size() - 1) + " started, front end " +
           application.WidgetSet().Name());
+
+  struct sigaction stop {};
+  stop.sa_handler = StopOnSignal;
+  sigemptyset(&stop.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &stop, nullptr);
 
   TSetupLock lock;
   if (!lock.Acquire()) {

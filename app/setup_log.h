@@ -17,5 +17,8 @@ bool SetupLogOpen();
 // "2026-12-09 04:10:00.123 <what>", written through at once, so the log
 // holds every step up to a crash.
 void LogStep(const std::string& what);
+// The same from a signal handler: no allocation, no locale or time zone
+// lookup (the offset from UTC is the one the log was opened with).
+void LogStepFromSignalHandler(const char* what);
 
 }  // namespace velmora

@@ -47,7 +47,9 @@ std::string SetupUsage(const std::string& program) {
          "\n"
          "Exit status: 0 installed (or nothing asked of it), 1 the installation failed\n"
          "and the error says why, 2 a bad command line or a log that cannot be\n"
-         "written, 3 another installer is running for the same prefix.\n";
+         "written, 3 another installer is running for the same prefix. Stopped by\n"
+         "SIGINT, SIGTERM or SIGHUP, it says so (and in the log) when an installation\n"
+         "was under way, which a new run completes, and ends by that signal.\n";
 }
 
 std::string SetupVersion() { return std::string("velmora-server-setup ") + VELMORA_VERSION + "\n"; }

@@ -3,6 +3,7 @@
 // records every step, one installer at a time per prefix, --help and
 // --version.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -258,6 +259,35 @@ TEST_F(SetupCommandLine, ASecondInstallerStartedDuringTheFirstSaysSoAndTouchesNo
   EXPECT_EQ(Installed(prefix_), single);
   // And the prefix is free again.
   EXPECT_EQ(Run({"--unattended"}).status, 0);
+}
+
+// An installer stopped by a signal says, on standard error and in its log,
+// that the installation is incomplete and how to complete it; the signal
+// then ends it as it ends any program.
+TEST_F(SetupCommandLine, AnInstallationStoppedBySignalSaysItIsIncomplete) {
+  const std::string hold = Scratch("hold-stopped");
+  ASSERT_EQ(::mkfifo(hold.c_str(), 0600), 0);
+  const std::string log = Scratch("stopped.log");
+  pid_t installer;
+  {
+    ScopedEnv held("VELMORA_STAND_IN_HOLD", hold);
+    installer = Start({"--unattended", "--log", log});
+  }
+  ASSERT_TRUE(PrinterStandInRuns());
+  ASSERT_EQ(::kill(installer, SIGTERM), 0);
+  const Outcome stopped = Finish(installer);
+  EXPECT_EQ(stopped.status, -1);  // no exit of its own
+  EXPECT_NE(stopped.err.find("Stopped by SIGTERM before the installation was complete; run "
+                             "Velmora Setup again to complete it.\n"),
+            std::string::npos)
+      << stopped.err;
+  EXPECT_NE(ReadHostFile(log).find(" Stopped by SIGTERM before the installation was complete\n"),
+            std::string::npos)
+      << ReadHostFile(log);
+  // The stand-in it left waiting may end now.
+  const int release = ::open(hold.c_str(), O_WRONLY);
+  ASSERT_GE(release, 0);
+  ::close(release);
 }
 
 TEST_F(SetupCommandLine, HelpVersionAndBadOptions) {
