@@ -161,6 +161,7 @@ TAbZipArchive::TAbTextMode ArchiveRun::ArchiveTextMode() const {
 
 const char* ArchiveRun::TextMark(const TAbZipItem& item) const {
   if (options_.text_mode != 1) return "";
+  if (item.GetUnpackedSize() == 0) return "[empty] ";
   return archive_->WritesAsText(item) ? "[text]  " : "[binary]";
 }
 
@@ -385,7 +386,8 @@ int ArchiveRun::EmptyArchive() {
   std::fflush(stdout);
   std::fprintf(mode == Mode::kTest ? stdout : stderr, "warning [%s]:  zipfile is empty\n",
                SafeName(archive_path_).c_str());
-  return std::max(exit_code_, kExitWarning);
+  // Names that matched nothing in it are not held against it either.
+  return std::max(exit_code_ == kExitNoMatch ? 0 : exit_code_, kExitWarning);
 }
 
 int ArchiveRun::Run() {
@@ -397,8 +399,13 @@ int ArchiveRun::Run() {
   }
   switch (options_.mode) {
     case Mode::kZipInfo:
-      PrintUnmatched(stderr);
-      if (archive_->ItemCount() == 0) exit_code_ = std::max(exit_code_, kExitWarning);
+      if (archive_->ItemCount() == 0) {
+        // "Empty zipfile.", whatever names were given, as a warning.
+        if (exit_code_ == kExitNoMatch) exit_code_ = 0;
+        exit_code_ = std::max(exit_code_, kExitWarning);
+      } else {
+        PrintUnmatched(stderr);
+      }
       return ZipInfo();
     case Mode::kList:
     case Mode::kVerboseList:

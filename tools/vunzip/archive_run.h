@@ -91,8 +91,9 @@ class ArchiveRun {
   // making (said on failure).
   std::filesystem::path TargetFolderPath() const;
   bool MakeTargetFolder() const;
-  // The engine's text mode for -a / -aa, and -a's "[text]  " or "[binary]"
-  // behind an item's extraction line ("" without -a, and with -aa).
+  // The engine's text mode for -a / -aa, and -a's "[text]  ", "[binary]"
+  // or "[empty] " behind an item's extraction line ("" without -a, and
+  // with -aa).
   TAbZipArchive::TAbTextMode ArchiveTextMode() const;
   const char* TextMark(const TAbZipItem& item) const;
   // The archive's own stream, for reading local headers, when the archive

@@ -146,6 +146,23 @@ void PrintNoDirectory(const Options& options, const std::string& name, bool sepa
   std::fflush(messages);
 }
 
+namespace {
+
+// Where unzip puts its summary: among test mode's lines and zipinfo's
+// listings with a header line, else on stderr.
+void PrintSummary(const Options& options, const ArchiveTally& tally) {
+  std::fflush(stdout);
+  const bool zipinfo_header = options.mode == Mode::kZipInfo &&
+                              options.zipinfo.format != ZipInfoFormat::kVerbose &&
+                              ZipInfoShowsHeader(options.zipinfo, options.HasMasks());
+  std::FILE* out = options.mode == Mode::kTest || zipinfo_header ? stdout : stderr;
+  if (options.quiet < 2) std::fputc('\n', out);
+  std::fputs(SummaryText(tally).c_str(), out);
+  std::fflush(out);
+}
+
+}  // namespace
+
 // One archive, or each file that a wildcard archive name matches, with
 // unzip's summary of how they went and the worst exit code.
 int RunArchives(Options options, const ArchiveRunner& run) {
@@ -156,8 +173,18 @@ int RunArchives(Options options, const ArchiveRunner& run) {
   }
   const std::vector<std::string> archives = MatchArchives(options.archive);
   if (archives.size() == 1) {
-    options.archive = archives[0];
-    return run(std::move(options), false, false, no_directory);
+    // Run as the only archive, but summed up as unzip sums up a wildcard's
+    // archives when it did not go well (a file without a directory is not
+    // counted: "No zipfiles found.").
+    Options one = options;
+    one.archive = archives[0];
+    const int code = run(std::move(one), false, false, no_directory);
+    if (code != 0 || no_directory) {
+      ArchiveTally tally;
+      if (!no_directory) tally.Count(code, false);
+      PrintSummary(options, tally);
+    }
+    return code;
   }
   ArchiveTally tally;
   int code = 0;
@@ -184,16 +211,7 @@ int RunArchives(Options options, const ArchiveRunner& run) {
     PrintArchiveNotFound(options);
     code = 9;  // unzip's "zipfile not found"
   }
-  std::fflush(stdout);
-  // Where unzip puts it: among test mode's lines and zipinfo's listings
-  // with a header line, else on stderr.
-  const bool zipinfo_header = options.mode == Mode::kZipInfo &&
-                              options.zipinfo.format != ZipInfoFormat::kVerbose &&
-                              ZipInfoShowsHeader(options.zipinfo, options.HasMasks());
-  std::FILE* out = options.mode == Mode::kTest || zipinfo_header ? stdout : stderr;
-  if (options.quiet < 2) std::fputc('\n', out);
-  std::fputs(SummaryText(tally).c_str(), out);
-  std::fflush(out);
+  PrintSummary(options, tally);
   return code;
 }
 

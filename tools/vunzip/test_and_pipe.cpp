@@ -95,7 +95,8 @@ int ArchiveRun::Pipe() {
     if (IsFolderItem(*item)) {
       // -c names a folder too, with no data under it.
       if (options_.pipe_with_names && options_.quiet == 0) {
-        std::printf(" extracting: %-22s  \n\n", SafeName(item->GetStoredName()).c_str());
+        std::printf(" extracting: %-22s  %s\n\n", SafeName(item->GetStoredName()).c_str(),
+                    TextMark(*item));
       }
       continue;
     }
