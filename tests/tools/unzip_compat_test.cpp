@@ -390,6 +390,12 @@ for name in ("tokenized.zip", "only.zip"):
   ExpectSameAs("unzip", "-v ppmd.zip");
   EXPECT_EQ(Run({"-t", "enc.zip"}).exit_code, 5);
   EXPECT_EQ(Run({"-t", "only.zip"}).exit_code, 81);
+  // Piped too: the password line even under -p, the method's only with -c.
+  for (const char* arguments : {"-p enc.zip", "-c enc.zip", "-p tokenized.zip", "-c only.zip"}) {
+    ExpectSameAs("unzip", arguments);
+    const ProcessResult theirs = Shell(std::string("unzip ") + arguments + " </dev/null");
+    EXPECT_EQ(Shell(Quote(Vunzip()) + " " + arguments + " </dev/null").err, theirs.err) << arguments;
+  }
 }
 
 // Bytes between the last item and the directory, the end record not told:

@@ -66,9 +66,10 @@ bool ArchiveRun::Skipped(const TAbZipItem& item, const std::exception& e) {
   if (!unsupported && !no_password) return false;
   bar_.Clear();
   std::fflush(stdout);
-  // Among test mode's lines, on stderr when extracting; -q leaves out the
-  // line for a method, not the one for a password, as unzip does.
-  if (!unsupported || options_.quiet == 0) {
+  // Among test mode's lines, on stderr when extracting; -q and -p leave
+  // out the line for a method, not the one for a password, as unzip does.
+  const bool piping = options_.mode == Mode::kPipe && !options_.pipe_with_names;
+  if (!unsupported || (options_.quiet == 0 && !piping)) {
     std::fputs(SkippingLine(SafeName(item.GetStoredName()),
                             unsupported ? UnsupportedReason(item) : "unable to get password").c_str(),
                options_.mode == Mode::kTest ? stdout : stderr);

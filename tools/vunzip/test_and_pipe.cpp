@@ -135,7 +135,9 @@ int ArchiveRun::Pipe() {
       }
       put(converted.data(), text.Finish(converted.data()));
     } catch (const std::exception& e) {
-      if (!SkippedForPassword(*item, e)) {
+      // A password refused or not to be had, a method not read: unzip's
+      // "skipping:" line alone, as when extracting.
+      if (!Skipped(*item, e)) {
         if (!announced) announce();
         Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
       }
