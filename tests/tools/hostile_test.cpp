@@ -167,6 +167,11 @@ TEST_F(Hostile, ControlCharactersInNamesArePrintedSafely) {
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << option;
     EXPECT_NE(r.out.find("a^[]0;owned^Gb"), std::string::npos) << option << r.out;
   }
+  // Written, as unzip writes it, without them.
+  const ProcessResult extracted = Run({"esc.zip", "-d", "esc"});
+  EXPECT_EQ(extracted.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(extracted.out.find("esc/a]0;ownedb"), std::string::npos) << extracted.out;
+  EXPECT_EQ(Read("esc/a]0;ownedb"), "x");
 }
 
 // SIGTERM in the middle of an encrypted item: exit 80, and no decrypted

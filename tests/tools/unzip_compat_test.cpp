@@ -316,6 +316,10 @@ TEST_F(UnzipCompat, ExtractionLinesMatch) {
                    "    z.writestr('./d/./f.txt', b'f')\n");
   ASSERT_TRUE(Make("python3 dots.py"));
   ExpectSameAs("unzip", "-d out ../dots.zip", "x");
+  // A wildcard character quoted with "\\" makes no wildcard archive name:
+  // no "No zipfiles found." behind unzip's line.
+  const std::string quoted = Shell(Quote(Vunzip()) + " -l 'no\\*such.zip'").err;
+  EXPECT_EQ("v" + Shell("unzip -l 'no\\*such.zip'").err, quoted);
 }
 
 TEST_F(UnzipCompat, FreshenAndUpdateMatch) {

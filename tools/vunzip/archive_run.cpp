@@ -166,6 +166,16 @@ const char* ArchiveRun::TextMark(const TAbZipItem& item) const {
   return archive_->WritesAsText(item) ? "[text]  " : "[binary]";
 }
 
+// unzip writes a name without its control characters (DEL too): they
+// would reach every terminal that ever lists the folder.
+std::string ArchiveRun::WithoutControlCharacters(std::string name) {
+  std::erase_if(name, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  return name;
+}
+
 // The engine takes a backslash in a stored name for a folder separator, as
 // Windows does (unzip only in an MS-DOS name without any "/"): the name
 // written differs from the one listed, and unzip's warning says so.
@@ -176,7 +186,7 @@ bool ArchiveRun::UsesBackslashes(const TAbZipItem& item) {
 std::string ArchiveRun::ShownName(const TAbArchiveItem& item) const {
   // The path written, as unzip shows it: without the "./" parts some
   // archivers (bsdtar) store, with "/" for backslashes.
-  std::string name = item.GetStoredName();
+  std::string name = WithoutControlCharacters(item.GetStoredName());
   if (UsesBackslashes(static_cast<const TAbZipItem&>(item))) {
     std::replace(name.begin(), name.end(), '\\', '/');
   }

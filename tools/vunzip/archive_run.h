@@ -87,6 +87,7 @@ class ArchiveRun {
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
   static bool UsesBackslashes(const TAbZipItem& item);
+  static std::string WithoutControlCharacters(std::string name);
   // The folder extraction writes into (-d, else the current one), and its
   // making (said on failure).
   std::filesystem::path TargetFolderPath() const;

@@ -18,7 +18,15 @@
 namespace velmora::vunzip {
 
 bool HasWildcard(const std::string& name) {
-  return name.find_first_of("*?[") != std::string::npos;
+  // As unzip reads it: a "\\" makes the character behind it an ordinary one.
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\\') {
+      ++i;
+    } else if (name[i] == '*' || name[i] == '?' || name[i] == '[') {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool HasEndRecordSignature(const std::string& path) {

@@ -31,7 +31,8 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   if (IsFolderItem(item)) {
     struct stat existing {};
     const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
-    folder_existed = stat((dir + "/" + item.GetStoredName()).c_str(), &existing) == 0;
+    folder_existed =
+        stat((dir + "/" + WithoutControlCharacters(item.GetStoredName())).c_str(), &existing) == 0;
   }
   // Reported, and still extracted: the data answers to the central CRC.
   if (!IsFolderItem(item)) (void)ReportLocalHeader(item);
@@ -46,7 +47,7 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   }
   in_driver_ = true;
   try {
-    UnzipItemToFile(archive, item, name);
+    UnzipItemToFile(archive, item, WithoutControlCharacters(name));
   } catch (const std::exception& e) {
     in_driver_ = false;
     if (!Skipped(item, e)) Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
