@@ -259,11 +259,11 @@ std::string MoveAsideForBackup(int folder_fd, const std::string& leaf,
   if (mode == TAbZipArchive::TAbBackup::kTilde) {
     if (::renameat(folder_fd, leaf.c_str(), folder_fd, backup.c_str()) == 0) return backup;
   } else {
-    constexpr int kLastNumber = 99999;
-    for (int number = 1; number <= kLastNumber + 1; ++number) {
+    constexpr int kLastNumber = 99999;  // NAME~, then NAME~1 ... NAME~99999
+    for (int number = 0; number <= kLastNumber; ++number) {
+      if (number > 0) backup = leaf + "~" + std::to_string(number);
       if (host::RenameNoReplace(folder_fd, leaf, folder_fd, backup)) return backup;
-      if (errno != EEXIST || number > kLastNumber) break;
-      backup = leaf + "~" + std::to_string(number);
+      if (errno != EEXIST) break;
     }
   }
   throw EAbException(Format("Cannot keep the existing file as %s (%s); it is left as it was",
