@@ -254,11 +254,17 @@ fi
 if [ -n "$installer" ] && command -v openbox >/dev/null; then
   export VELMORA_PREFIX="$work/prefix4"
   mkfifo "$work/hold"
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
   # Managing windows: its check window and the work area, which openbox
-  # sets late in its start-up, are both on the root window.
+  # sets late in its start-up, are both on the root window. Like any X
+  # client it may find the server too busy to take it (it then ends at
+  # once: "Failed to open the display"); it is started again, as x() does.
+  openbox=
   wm_running() {
+    if [ -z "$openbox" ] || ! kill -0 "$openbox" 2>/dev/null; then
+      openbox --sm-disable >"$work/openbox.log" 2>&1 &
+      openbox=$!
+      pids+=("$openbox")
+    fi
     xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" &&
       xprop -root _NET_WORKAREA | grep -q "="
   }
