@@ -579,6 +579,31 @@ for archive, items in (("dos.zip", (("first.txt", 0), ("d\\x.txt", 0), ("d\\e\\y
   EXPECT_NE(unix.err.find("appears to use backslashes"), std::string::npos) << unix.err;
 }
 
+// -L reads the names of items from single-case systems (MS-DOS FAT here,
+// VMS) in lower case, -LL every name: masks match the lowered name, the
+// listings mark it "^" and the file written takes it.
+TEST_F(UnzipCompat, NamesAreLoweredAsUnzipLowersThemWithL) {
+  Write("cases.py", R"PY(
+import zipfile
+with zipfile.ZipFile("cases.zip", "w") as z:
+    for name, host in (("README.TXT", 0), ("DIR/", 0), ("DIR/UP.TXT", 0), ("Mixed.Txt", 2),
+                       ("Unix.TXT", 3), ("Ntfs.TXT", 11)):
+        info = zipfile.ZipInfo(name)
+        info.create_system = host
+        z.writestr(info, b"" if name.endswith("/") else b"x")
+)PY");
+  ASSERT_TRUE(Make("python3 cases.py"));
+  for (const char* arguments : {"-L -l cases.zip", "-LL -v cases.zip", "-L -t cases.zip 'dir/*'",
+                                "-L -l cases.zip 'DIR/*'", "-L-L -l cases.zip"}) {
+    ExpectSameAs("unzip", arguments);
+  }
+  ExpectSameAs("unzip", "-L ../cases.zip", "l");
+  ExpectSameAs("unzip", "-LL ../cases.zip", "ll");
+  EXPECT_EQ(Read("l-ours/dir/up.txt"), "x");
+  EXPECT_EQ(Read("l-ours/Unix.TXT"), "x");
+  EXPECT_EQ(Read("ll-ours/unix.txt"), "x");
+}
+
 // -D leaves made folders at the time of their making, -DD files too; a
 // minus takes one D back.
 TEST_F(UnzipCompat, StoredTimesAreLeftOutAsUnzipLeavesThemWithD) {

@@ -46,7 +46,7 @@ bool ArchiveRun::SkippedForPassword(const TAbZipItem& item, const std::exception
   if (options_.quiet == 0 && !piping) {
     bar_.Clear();
     std::fflush(stdout);
-    std::fputs(SkippingLine(SafeName(item.GetStoredName()), "incorrect password").c_str(),
+    std::fputs(SkippingLine(SafeName(NameOf(item)), "incorrect password").c_str(),
                options_.mode == Mode::kTest ? stdout : stderr);
   }
   ++failures_;
@@ -70,7 +70,7 @@ bool ArchiveRun::Skipped(const TAbZipItem& item, const std::exception& e) {
   // out the line for a method, not the one for a password, as unzip does.
   const bool piping = options_.mode == Mode::kPipe && !options_.pipe_with_names;
   if (!unsupported || (options_.quiet == 0 && !piping)) {
-    std::fputs(SkippingLine(SafeName(item.GetStoredName()),
+    std::fputs(SkippingLine(SafeName(NameOf(item)),
                             unsupported ? UnsupportedReason(item) : "unable to get password").c_str(),
                options_.mode == Mode::kTest ? stdout : stderr);
   }
@@ -112,7 +112,7 @@ bool ArchiveRun::ReportLocalHeader(const TAbZipItem& item) {
   }
   if (!report.error) return true;
   std::fflush(stdout);
-  Fail(item.GetStoredName(), *report.error, kExitArchiveError);
+  Fail(NameOf(item), *report.error, kExitArchiveError);
   return false;
 }
 
@@ -125,7 +125,7 @@ std::optional<std::string> ArchiveRun::InTheWay(const TAbZipItem& item) const {
   const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
   std::string path = dir;
   std::string shown = options_.target_dir.empty() ? "" : options_.target_dir;
-  const std::string name = item.GetStoredName();
+  const std::string name = NameOf(item);
   const bool folder_item = IsFolderItem(item);
   size_t start = 0;
   while (start < name.size()) {
@@ -186,7 +186,7 @@ bool ArchiveRun::UsesBackslashes(const TAbZipItem& item) {
 std::string ArchiveRun::ShownName(const TAbArchiveItem& item) const {
   // The path written, as unzip shows it: without the "./" parts some
   // archivers (bsdtar) store, with "/" for backslashes.
-  std::string name = WithoutControlCharacters(item.GetStoredName());
+  std::string name = WithoutControlCharacters(NameOf(item));
   if (UsesBackslashes(static_cast<const TAbZipItem&>(item))) {
     std::replace(name.begin(), name.end(), '\\', '/');
   }
@@ -275,7 +275,7 @@ void ArchiveRun::SelectItems() {
     if (options_.junk_paths && IsFolderItem(*item)) continue;
     bool included = options_.include.empty();
     for (size_t m = 0; m < options_.include.size(); ++m) {
-      if (WildcardMatch(options_.include[m], item->GetStoredName(), options_.case_blind,
+      if (WildcardMatch(options_.include[m], NameOf(*item), options_.case_blind,
                         options_.wild_stop_at_folder)) {
         included = true;
         include_used[m] = true;
@@ -285,7 +285,7 @@ void ArchiveRun::SelectItems() {
     // As unzip counts them: the first -x mask that leaves an item out.
     const auto excluded = std::find_if(options_.exclude.begin(), options_.exclude.end(),
                                        [this, item](const std::string& mask) {
-                                         return WildcardMatch(mask, item->GetStoredName(),
+                                         return WildcardMatch(mask, NameOf(*item),
                                                               options_.case_blind,
                                                               options_.wild_stop_at_folder);
                                        });
@@ -319,18 +319,18 @@ void ArchiveRun::HookEvents() {
   unzipper_.OnArchiveItemProgress = [this](void*, TAbArchiveItem* item, uint8_t progress, bool&) {
     // Several reports per item: the name is made only for a bar that shows.
     if (!bar_.Enabled()) return;
-    bar_.SetItem(item ? SafeName(item->GetStoredName()) : std::string(), progress);
+    bar_.SetItem(item ? SafeName(NameOf(*item)) : std::string(), progress);
   };
   unzipper_.OnProcessItemFailure = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           TAbErrorClass, int32_t code) {
     if (!in_driver_ || code != AbZipBadCRC || item == nullptr) return;
     if (test_sink_ == nullptr) {
-      Fail(item->GetStoredName(), ArchiveMessage(AbZipBadCRC), kExitArchiveError);
+      Fail(NameOf(*item), ArchiveMessage(AbZipBadCRC), kExitArchiveError);
       return;
     }
     // Test mode says it on the item's line, with both values, as unzip.
     bar_.Clear();
-    std::fputs(BadCrcLine(SafeName(item->GetStoredName()), test_sink_->Crc(), item->GetCrc32(),
+    std::fputs(BadCrcLine(SafeName(NameOf(*item)), test_sink_->Crc(), item->GetCrc32(),
                           options_.quiet > 0).c_str(), stdout);
     exit_code_ = std::max(exit_code_, kExitArchiveError);
     ++failures_;
@@ -422,9 +422,9 @@ int ArchiveRun::Run() {
     case Mode::kVerboseList:
       if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
       if (options_.mode == Mode::kList) {
-        PrintList(stdout, selected_, options_.quiet);
+        PrintList(stdout, selected_, options_.quiet, name_case_);
       } else {
-        PrintVerboseList(stdout, selected_, options_.quiet);
+        PrintVerboseList(stdout, selected_, options_.quiet, name_case_);
       }
       std::fflush(stdout);
       return exit_code_;

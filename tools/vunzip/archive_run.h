@@ -17,6 +17,7 @@
 #include "archive/unzipper/unzipper.h"
 #include "archive/zip/zip_archive.h"
 #include "tools/vunzip/damage.h"
+#include "tools/vunzip/name_case.h"
 #include "tools/vunzip/options.h"
 #include "tools/vunzip/terminal.h"
 #include "tools/vunzip/zipinfo.h"
@@ -86,6 +87,10 @@ class ArchiveRun {
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
   bool ReportLocalHeader(const TAbZipItem& item);
   std::string ShownName(const TAbArchiveItem& item) const;
+  // The item's name as this run reads it: lowered under -L / -LL.
+  std::string NameOf(const TAbArchiveItem& item) const {
+    return name_case_.NameOf(static_cast<const TAbZipItem&>(item));
+  }
   static bool UsesBackslashes(const TAbZipItem& item);
   static std::string WithoutControlCharacters(std::string name);
   // The folder extraction writes into (-d, else the current one), and its
@@ -106,6 +111,7 @@ class ArchiveRun {
   }
 
   Options options_;
+  NameCase name_case_{options_.lowercase};
   const bool several_;
   const bool separate_;
   bool no_directory_ = false;

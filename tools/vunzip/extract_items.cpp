@@ -22,7 +22,7 @@
 namespace velmora::vunzip {
 
 void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name) {
-  current_name_ = item.GetStoredName();
+  current_name_ = NameOf(item);
   current_item_ = &item;
   overwrite_declined_ = false;
   link_.reset();
@@ -32,7 +32,7 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
     struct stat existing {};
     const std::string dir = options_.target_dir.empty() ? "." : options_.target_dir;
     folder_existed =
-        stat((dir + "/" + WithoutControlCharacters(item.GetStoredName())).c_str(), &existing) == 0;
+        stat((dir + "/" + WithoutControlCharacters(NameOf(item))).c_str(), &existing) == 0;
   }
   // Reported, and still extracted: the data answers to the central CRC.
   if (!IsFolderItem(item)) (void)ReportLocalHeader(item);
@@ -47,10 +47,10 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   }
   in_driver_ = true;
   try {
-    UnzipItemToFile(archive, item, WithoutControlCharacters(name));
+    UnzipItemToFile(archive, item, WithoutControlCharacters(name_case_.Apply(item, name)));
   } catch (const std::exception& e) {
     in_driver_ = false;
-    if (!Skipped(item, e)) Fail(item.GetStoredName(), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
+    if (!Skipped(item, e)) Fail(NameOf(item), InTheWay(item).value_or(e.what()), ExitCodeFor(e));
     throw;  // the archive reports it as an item failure and goes on
   }
   in_driver_ = false;
@@ -84,7 +84,7 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
 bool ArchiveRun::WantedByFreshen(const TAbZipItem& item) const {
   if (options_.freshen == Freshen::kAll) return true;
   if (IsFolderItem(item)) return options_.freshen == Freshen::kNewerOrMissing;
-  std::string name = item.GetStoredName();
+  std::string name = NameOf(item);
   if (options_.junk_paths) {
     const size_t slash = name.find_last_of('/');
     if (slash != std::string::npos) name = name.substr(slash + 1);

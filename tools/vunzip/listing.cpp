@@ -162,17 +162,31 @@ static void PrintItemComment(std::FILE* out, const TAbZipItem& item) {
   if (!comment.empty()) std::fprintf(out, "%s\n", SafeName(comment).c_str());
 }
 
-void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet) {
+// The name column's heading, with unzip's key to "^" under -L.
+static const char* NameHeading(const NameCase& names) {
+  return names.Active() ? "Name (\"^\" ==> case" : "Name";
+}
+static const char* NameRule(const NameCase& names) {
+  return names.Active() ? "----   conversion)" : "----";
+}
+
+// The blank before a name, or "^" where -L lowered it.
+static std::string MarkedName(const TAbZipItem& item, const NameCase& names) {
+  return (names.Lowers(item) ? "^" : " ") + SafeName(names.NameOf(item));
+}
+
+void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet,
+               const NameCase& names) {
   if (quiet < 2) {
-    std::fprintf(out, "  Length      Date    Time    Name\n");
-    std::fprintf(out, "---------  ---------- -----   ----\n");
+    std::fprintf(out, "  Length      Date    Time    %s\n", NameHeading(names));
+    std::fprintf(out, "---------  ---------- -----   %s\n", NameRule(names));
   }
   uint64_t total = 0;
   for (const TAbZipItem* item : items) {
     const uint64_t size = UnpackedSize(*item);
     total += size;
-    std::fprintf(out, "%9" PRIu64 "  %s   %s\n", size, DateTimeText(ItemTime(*item)).c_str(),
-                 SafeName(item->GetStoredName()).c_str());
+    std::fprintf(out, "%9" PRIu64 "  %s  %s\n", size, DateTimeText(ItemTime(*item)).c_str(),
+                 MarkedName(*item, names).c_str());
     if (quiet == 0) PrintItemComment(out, *item);
   }
   if (quiet >= 2) return;
@@ -180,10 +194,13 @@ void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet)
   std::fprintf(out, "%9" PRIu64 "                     %s\n", total, FilesText(items.size()).c_str());
 }
 
-void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet) {
+void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet,
+                      const NameCase& names) {
   if (quiet < 2) {
-    std::fprintf(out, " Length   Method    Size  Cmpr    Date    Time   CRC-32   Name\n");
-    std::fprintf(out, "--------  ------  ------- ---- ---------- ----- --------  ----\n");
+    std::fprintf(out, " Length   Method    Size  Cmpr    Date    Time   CRC-32   %s\n",
+                 NameHeading(names));
+    std::fprintf(out, "--------  ------  ------- ---- ---------- ----- --------  %s\n",
+                 NameRule(names));
   }
   uint64_t total = 0, total_packed = 0;
   for (const TAbZipItem* item : items) {
@@ -191,10 +208,10 @@ void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int
     const uint64_t packed = ListedPackedSize(*item);
     total += size;
     total_packed += packed;
-    std::fprintf(out, "%8" PRIu64 "  %-7s%8" PRIu64 " %s%% %s %08x  %s\n", size,
+    std::fprintf(out, "%8" PRIu64 "  %-7s%8" PRIu64 " %s%% %s %08x %s\n", size,
                  MethodName(*item).c_str(), packed, PercentText(SavedPermille(size, packed)).c_str(),
                  DateTimeText(ItemTime(*item)).c_str(), item->GetCrc32(),
-                 SafeName(item->GetStoredName()).c_str());
+                 MarkedName(*item, names).c_str());
     if (quiet == 0) PrintItemComment(out, *item);
   }
   if (quiet >= 2) return;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/zip/zip_item.h"
+#include "tools/vunzip/name_case.h"
 
 namespace velmora {
 class TAbZipArchive;
@@ -74,7 +75,10 @@ void PrintComment(std::FILE* out, const std::string& comment);
 
 // quiet: 0 everything, 1 no "Archive:" line or comment, 2 the item lines
 // only.
-void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet);
-void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet);
+// names: -L / -LL, whose lowered names are marked "^", as unzip marks them.
+void PrintList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet,
+               const NameCase& names);
+void PrintVerboseList(std::FILE* out, const std::vector<TAbZipItem*>& items, int quiet,
+                      const NameCase& names);
 
 }  // namespace velmora::vunzip

@@ -18,8 +18,6 @@ constexpr const char* kNoteCharset =
 constexpr const char* kNoteUnicode =
     "-U: names are always shown as UTF-8, with control characters as ^X";
 constexpr const char* kNoteVms = "-V: VMS version numbers do not apply on this system";
-constexpr const char* kNoteLowercase =
-    "-L: names are written as stored, in their own case";
 
 void AddNote(Options& options, const char* note) {
   if (std::find(options.notes.begin(), options.notes.end(), note) == options.notes.end()) {
@@ -112,7 +110,10 @@ bool ParseUnzipCluster(const std::vector<std::string>& args, size_t& i, Options&
       case ':': case '^': if (!negative) AddNote(options, kNoteUnsafeNames); break;
       case 'U': if (!negative) AddNote(options, kNoteUnicode); break;
       case 'V': if (!negative) AddNote(options, kNoteVms); break;
-      case 'L': if (!negative) AddNote(options, kNoteLowercase); break;
+      case 'L':
+        options.lowercase = negative ? std::max(0, options.lowercase - 1)
+                                     : std::min(2, options.lowercase + 1);
+        break;
       case 'Z':
         error = "-Z must be first option for ZipInfo mode (check UNZIP variable?)";
         return false;
@@ -311,10 +312,10 @@ modifiers:
   -a  auto-convert any text files            -aa treat ALL files as text
   -X  restore owner and group (as root)      -B  keep a file replaced as NAME~
   -D  no stored times on folders (-DD: none) -W  * and ? stop at "/" (** not)
-  -M  pipe through "more" (or $PAGER) on a terminal
+  -M  pipe through "more" (or $PAGER)        -L  make (some) names lowercase (-LL: all)
   -h, --help  show this text                 --version  show the engine's version
 accepted, with a note saying why they change nothing here:
-  -I -O -K -L -U -UU -V -: -^
+  -I -O -K -U -UU -V -: -^
 
 Options may be clustered (-qo), turned off with a minus (-q-o), given
 after the archive name, and preset in the UNZIP variable; "--" ends them.

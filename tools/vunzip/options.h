@@ -43,7 +43,9 @@ struct Options {
   Overwrite overwrite = Overwrite::kAsk;
   Freshen freshen = Freshen::kAll;
   bool case_blind = false;     // -C: masks ignore case
-  bool lowercase = false;      // -L: names from upper-case-only systems lowered
+  // -L: names of items from single-case systems read in lower case; -LL:
+  // every name (name_case.h).
+  int lowercase = 0;
   bool pipe_with_names = false;  // -c: -p with an "extracting:" line per item
   bool comment_only = false;   // -z
   bool stamp_archive = false;  // -T: the archive takes its newest item's time

@@ -21,7 +21,7 @@ int ArchiveRun::Test() {
   TStream* own = SingleFileStream();
   if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
-    current_name_ = item->GetStoredName();
+    current_name_ = NameOf(*item);
     const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
                                        : LocalExtraFieldDamage(*raw_, *item);
     if (damage) {
@@ -41,13 +41,13 @@ int ArchiveRun::Test() {
     try {
       UnzipItemToStream(*archive_, *item, &bucket);
     } catch (const std::exception& e) {
-      if (!Skipped(*item, e)) Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+      if (!Skipped(*item, e)) Fail(NameOf(*item), e.what(), ExitCodeFor(e));
     }
     in_driver_ = false;
     test_sink_ = nullptr;
     if (failures_ == failures_before && options_.quiet == 0) {
       bar_.Clear();
-      std::printf("    testing: %-22s   OK\n", SafeName(item->GetStoredName()).c_str());
+      std::printf("    testing: %-22s   OK\n", SafeName(NameOf(*item)).c_str());
     }
     if (exit_code_ == kExitAborted) break;
   }
@@ -95,12 +95,12 @@ int ArchiveRun::Pipe() {
     if (IsFolderItem(*item)) {
       // -c names a folder too, with no data under it.
       if (options_.pipe_with_names && options_.quiet == 0) {
-        std::printf(" extracting: %-22s  %s\n\n", SafeName(item->GetStoredName()).c_str(),
+        std::printf(" extracting: %-22s  %s\n\n", SafeName(NameOf(*item)).c_str(),
                     TextMark(*item));
       }
       continue;
     }
-    current_name_ = item->GetStoredName();
+    current_name_ = NameOf(*item);
     archive_->ActiveItem = item;
     // Announced once its data is decoded: an item skipped for its password
     // gets only the skipping line, as with unzip.
@@ -108,7 +108,7 @@ int ArchiveRun::Pipe() {
     const auto announce = [&] {
       if (!options_.pipe_with_names || options_.quiet != 0) return;
       std::printf("%s: %-22s  %s\n", item->Method() == 0 ? " extracting" : "  inflating",
-                  SafeName(item->GetStoredName()).c_str(), TextMark(*item));
+                  SafeName(NameOf(*item)).c_str(), TextMark(*item));
       announced = true;
     };
     in_driver_ = true;
@@ -139,7 +139,7 @@ int ArchiveRun::Pipe() {
       // "skipping:" line alone, as when extracting.
       if (!Skipped(*item, e)) {
         if (!announced) announce();
-        Fail(item->GetStoredName(), e.what(), ExitCodeFor(e));
+        Fail(NameOf(*item), e.what(), ExitCodeFor(e));
       }
     }
     in_driver_ = false;
