@@ -167,6 +167,14 @@ TEST_F(UnzipCompat, ZipInfoVerboseMatchesOnArchivesFromZip7zipAndPython) {
     }
   }
   ExpectSameAs("unzip -Z", "-v fields.zip 'n*' attrs.txt");
+  // Data descriptors leave bytes between entries, which are counted only
+  // against an entry listed right before.
+  if (Make("command -v bsdtar")) {
+    ASSERT_TRUE(Make("cd src && bsdtar --format zip -cf - b.txt e d/a.txt > ../streamed.zip"));
+    for (const char* selection : {"", " -x e", " b.txt d/a.txt", " e d/a.txt"}) {
+      ExpectSameAs("unzip -Z", std::string("-v streamed.zip") + selection);
+    }
+  }
 }
 
 // Listed and restored times come from the fields unzip reads: the extended

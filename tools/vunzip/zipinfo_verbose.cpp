@@ -387,10 +387,15 @@ void PrintZipInfoVerbose(std::FILE* out, const ZipInfoArchive& archive,
     std::fprintf(out, "  out of a total of %d entries.\n\n", archive.entry_count);
   }
   int64_t expected_offset = 0;
+  int previous_number = 0;
   for (size_t i = 0; i < items.size(); ++i) {
     std::fprintf(out, "\n");
     const int number = i < entry_numbers.size() ? entry_numbers[i] : static_cast<int>(i) + 1;
+    // zipinfo checks an entry's offset only against the entry right before
+    // it in the archive, and only when that one was listed too.
+    if (number != previous_number + 1) expected_offset = 0;
     expected_offset = PrintEntry(out, *items[i], number, expected_offset, archive.shift);
+    previous_number = number;
   }
   std::fprintf(out, "\n");
   if (archive.entry_count == 0) std::fprintf(out, "  Empty zipfile.\n");
