@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "archive/methods/methods.h"
 #include "archive/base/exceptions.h"
 #include "archive/inflate/inflate_errors.h"
 #include "archive/unzipper/archive_kind.h"
@@ -64,6 +65,25 @@ bool ArchiveRun::Skipped(const TAbZipItem& item, const std::exception& e) {
   const bool no_password = ExitCodeFor(e) == kExitBadPassword && !options_.password &&
                            !unzipper_.OnNeedPassword;
   if (!unsupported && !no_password) return false;
+  SkipItem(item, unsupported);
+  return true;
+}
+
+// unzip gets a traditionally encrypted item's password before it looks at
+// the file the item would replace or freshen: where none can be had (no
+// -P, no terminal to ask on), each such item is skipped as unable to get a
+// password, whatever -f, -u, -n or a file in the way would have decided.
+bool ArchiveRun::SkippedWithoutPassword(const TAbZipItem& item) {
+  const bool strong = (item.DirectoryHeader().GeneralPurposeBitFlag & kAbFlagStrongEncryption) != 0;
+  if (options_.password || unzipper_.OnNeedPassword || !item.GetEncrypted() || strong ||
+      item.Method() == kZipMethodWinZipAes) {
+    return false;
+  }
+  SkipItem(item, false);
+  return true;
+}
+
+void ArchiveRun::SkipItem(const TAbZipItem& item, bool unsupported) {
   bar_.Clear();
   std::fflush(stdout);
   // Among test mode's lines, on stderr when extracting; -q and -p leave
@@ -77,7 +97,6 @@ bool ArchiveRun::Skipped(const TAbZipItem& item, const std::exception& e) {
   exit_code_ = std::max(exit_code_, unsupported ? kExitUnsupported : kExitNoPassword);
   ++failures_;
   if (unsupported) ++unsupported_;
-  return true;
 }
 
 void ArchiveRun::Fail(const std::string& name, const std::string& message, int code) {

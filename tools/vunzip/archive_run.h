@@ -80,6 +80,10 @@ class ArchiveRun {
   void ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name);
   void Fail(const std::string& name, const std::string& message, int code);
   bool Skipped(const TAbZipItem& item, const std::exception& e);
+  bool SkippedWithoutPassword(const TAbZipItem& item);
+  // Says why the item is skipped (its method when unsupported, else no
+  // password) and counts it as failed.
+  void SkipItem(const TAbZipItem& item, bool unsupported);
   bool ZipInfoHeaderShown() const {
     return options_.mode == Mode::kZipInfo && options_.zipinfo.format != ZipInfoFormat::kVerbose &&
            ZipInfoShowsHeader(options_.zipinfo, options_.HasMasks());

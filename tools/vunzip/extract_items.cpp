@@ -214,8 +214,9 @@ int ArchiveRun::Extract() {
   }
   unzipper_.OnConfirmProcessItem = [this](void*, TAbArchiveItem* item, TAbProcessType,
                                           bool& confirm) {
+    const auto& zip_item = *static_cast<const TAbZipItem*>(item);
     confirm = std::binary_search(selected_set_.begin(), selected_set_.end(), item) &&
-              WantedByFreshen(*static_cast<const TAbZipItem*>(item));
+              !SkippedWithoutPassword(zip_item) && WantedByFreshen(zip_item);
   };
   unzipper_.OnConfirmOverwrite = [this](std::string& target, bool& confirm) {
     AnswerOverwrite(target, confirm);
