@@ -236,7 +236,12 @@ bool ArchiveRun::OpenArchive() {
   const std::string windows_name =
       WindowsPath(std::filesystem::absolute(host, ec).lexically_normal().string());
   try {
-    if (DetectArchiveKind(windows_name) == akUnknown) {
+    const TAbArchiveKind kind = DetectArchiveKind(windows_name);
+    if (kind != akUnknown) {
+      // Read just now: the component need not open the file to read it again.
+      unzipper_.ForceKind = true;
+      unzipper_.SetArchiveKind(kind);
+    } else {
       // Not a ZIP by its name or its start: a ZIP nonetheless when an end
       // record is there (the engine reads it under any name), else the file
       // holds no ZIP directory, which unzip answers in words of its own.
