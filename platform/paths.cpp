@@ -242,7 +242,8 @@ bool NamesAreExact(const WindowsPathParts& path) {
   if (path.unc || path.root.empty()) return true;
   const std::optional<std::string> drive_root = DriveHostRoot(path.root[0]);
   if (!drive_root) return true;
-  const std::string prefix = VelmoraPrefix();
+  // Only its name is compared: the prefix need not be laid out for that.
+  const std::string prefix = ChosenPrefix(false);
   return !(*drive_root == prefix || drive_root->compare(0, prefix.size() + 1, prefix + "/") == 0);
 }
 
