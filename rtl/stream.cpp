@@ -1,6 +1,7 @@
 #include "rtl/stream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,6 +136,12 @@ int64_t THandleStream::Seek(int64_t offset, uint16_t origin) {
   int whence = origin == soFromCurrent ? SEEK_CUR : origin == soFromEnd ? SEEK_END : SEEK_SET;
   off_t result = ::lseek(fd_, static_cast<off_t>(offset), whence);
   return result < 0 ? -1 : static_cast<int64_t>(result);
+}
+
+int64_t THandleStream::Size() {
+  struct stat st {};
+  if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) return static_cast<int64_t>(st.st_size);
+  return TStream::Size();
 }
 
 void THandleStream::SetSize(int64_t new_size) {
