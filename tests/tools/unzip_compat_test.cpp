@@ -318,6 +318,10 @@ TEST_F(UnzipCompat, ExtractionLinesMatch) {
   EXPECT_FALSE(std::filesystem::exists(Work() / "y-ours/fresh"));
   ExpectSameAs("unzip", "-c c.zip b.txt");
   ExpectSameAs("unzip", "-p c.zip 'd/*'");
+  // Each method's own word: "bunzipping" for bzip2.
+  ASSERT_TRUE(Make("cd src && zip -q -Z bzip2 ../bz.zip d/a.txt"));
+  ExpectSameAs("unzip", "-c bz.zip");
+  ExpectSameAs("unzip", "-d out ../bz.zip", "bz");
   // Names stored with "./" parts (as bsdtar stores them) are shown as written.
   Write("dots.py", "import zipfile\nwith zipfile.ZipFile('dots.zip', 'w') as z:\n"
                    "    z.writestr('./', b'')\n    z.writestr('./d/', b'')\n"

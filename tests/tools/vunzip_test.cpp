@@ -125,6 +125,13 @@ TEST_F(VunzipArchives, PipesDataToStandardOutput) {
   ProcessResult r = Run({"-p", "a.zip", "docs/readme.txt"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.out == Read("src/docs/readme.txt"));
+  // Straight to standard output, with no temporary file on the way: no
+  // temporary folder is needed, whatever the items' size.
+  ProcessResult all = Shell("TMPDIR=/nonexistent " + Quote(Vunzip()) + " -p a.zip");
+  EXPECT_EQ(all.exit_code, 0) << all.err;
+  EXPECT_TRUE(all.out == Read("src/bin/data.bin") + Read("src/docs/readme.txt") ||
+              all.out == Read("src/docs/readme.txt") + Read("src/bin/data.bin"))
+      << all.out.size();
 }
 
 TEST_F(VunzipArchives, ReadsEveryMethod7ZipWrites) {

@@ -73,7 +73,7 @@ void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std:
   } else {
     // unzip pads the name to 22 columns and leaves two blanks behind it;
     // -a (once) tells how each file was written.
-    std::printf("%s: %-22s  %s\n", item.Method() == 0 ? " extracting" : "  inflating",
+    std::printf("%s: %-22s  %s\n", ExtractionVerb(item),
                 ShownName(item).c_str(), TextMark(item));
   }
 }

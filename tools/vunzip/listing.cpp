@@ -112,6 +112,17 @@ std::string PercentText(int64_t permille) {
   return padded;
 }
 
+const char* ExtractionVerb(const TAbZipItem& item) {
+  switch (item.Method()) {
+    case 0: return " extracting";
+    case 1: return "unshrinking";
+    case 2: case 3: case 4: case 5: return " unreducing";
+    case 6: return "  exploding";
+    case 12: return " bunzipping";
+    default: return "  inflating";  // also the methods unzip does not read
+  }
+}
+
 std::string MethodName(const TAbZipItem& item) {
   static const char kLevel[] = {'N', 'X', 'F', 'S'};
   switch (item.Method()) {

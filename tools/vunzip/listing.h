@@ -65,6 +65,9 @@ std::string PercentText(int64_t permille);
 // "Defl:N", "Stored", "Def64", "BZip2", "Unk:099" ...; the one table of
 // method names in vunzip.
 std::string MethodName(const TAbZipItem& item);
+// unzip's word on the line of an item it extracts, right-aligned as it
+// prints it: " extracting", "  inflating", "  exploding", "unshrinking"...
+const char* ExtractionVerb(const TAbZipItem& item);
 
 // "Archive:  NAME" and the archive comment under it.
 void PrintArchiveHeader(std::FILE* out, const std::string& archive_name,

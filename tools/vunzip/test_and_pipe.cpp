@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,69 @@
 #include "tools/vunzip/listing.h"
 
 namespace velmora::vunzip {
+
+namespace {
+
+// Standard output as an item's destination: what the decoders write goes
+// on at once (converted under -a), as unzip's -p writes it, so that a pipe
+// gets the data while it is made and nothing is held on disk. first_write
+// runs before the first byte, for -c's line naming the item. Only where the
+// writing stands can be asked, which is all the decoders but the legacy
+// ones ask.
+class StdoutSink : public TStream {
+ public:
+  StdoutSink(bool as_text, std::function<void()> first_write)
+      : as_text_(as_text), first_write_(std::move(first_write)) {}
+
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (count <= 0) return 0;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    if (!as_text_) {
+      Put(bytes, static_cast<size_t>(count));
+    } else {
+      converted_.resize(static_cast<size_t>(count) + 1);
+      Put(converted_.data(), text_.Convert(bytes, static_cast<size_t>(count), converted_.data()));
+    }
+    written_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t offset, uint16_t origin) override {
+    const int64_t target = origin == soFromBeginning ? offset : written_ + offset;
+    return target == written_ ? written_ : -1;
+  }
+  int64_t Size() override { return written_; }
+  // The end of the item: a CR the conversion held back.
+  void Finish() {
+    uint8_t last[1];
+    if (as_text_) Put(last, text_.Finish(last));
+  }
+
+ private:
+  void Put(const uint8_t* bytes, size_t count) {
+    if (first_write_) {
+      first_write_();
+      first_write_ = nullptr;
+    }
+    if (count > 0 && std::fwrite(bytes, 1, count, stdout) != count) {
+      throw Exception("cannot write to standard output");
+    }
+  }
+
+  bool as_text_;
+  std::function<void()> first_write_;
+  TAbTextModeConverter text_;
+  std::vector<uint8_t> converted_;
+  int64_t written_ = 0;
+};
+
+// Shrink, Reduce and Implode read back their own output, which standard
+// output cannot give: their items go through a temporary file.
+bool ReadsBackItsOutput(const TAbZipItem& item) {
+  return item.Method() >= 1 && item.Method() <= 6;
+}
+
+}  // namespace
 
 int ArchiveRun::Test() {
   if (options_.quiet == 0) PrintArchiveHeader(stdout, archive_path_, Comment());
@@ -82,9 +146,9 @@ int ArchiveRun::Test() {
   return exit_code_;
 }
 
-// Each item goes through a temporary file first: the legacy expanders seek
-// in their output, which a pipe cannot do. With -c each item is announced,
-// as unzip does on the screen.
+// Each item's data goes to standard output as it is decoded (the legacy
+// methods' through a temporary file). With -c each item is announced, as
+// unzip does on the screen.
 int ArchiveRun::Pipe() {
   archive_->TextMode = ArchiveTextMode();
   if (options_.pipe_with_names && options_.quiet == 0) {
@@ -107,33 +171,28 @@ int ArchiveRun::Pipe() {
     bool announced = false;
     const auto announce = [&] {
       if (!options_.pipe_with_names || options_.quiet != 0) return;
-      std::printf("%s: %-22s  %s\n", item->Method() == 0 ? " extracting" : "  inflating",
+      std::printf("%s: %-22s  %s\n", ExtractionVerb(*item),
                   SafeName(NameOf(*item)).c_str(), TextMark(*item));
       announced = true;
     };
     in_driver_ = true;
     try {
-      TAbTempFileStream temp(true);
-      UnzipItemToStream(*archive_, *item, &temp);
-      announce();
-      temp.Seek(0, soFromBeginning);
-      const bool as_text = archive_->WritesAsText(*item);
-      TAbTextModeConverter text;
-      std::vector<uint8_t> buffer(1 << 16), converted(buffer.size() + 1);
-      const auto put = [](const uint8_t* bytes, size_t count) {
-        if (std::fwrite(bytes, 1, count, stdout) != count) {
-          throw Exception("cannot write to standard output");
-        }
-      };
-      for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
-        if (!as_text) {
-          put(buffer.data(), static_cast<size_t>(got));
-        } else {
-          put(converted.data(),
-              text.Convert(buffer.data(), static_cast<size_t>(got), converted.data()));
+      // Named before its first byte, or once decoded when it has none: an
+      // item skipped for its password writes nothing and is not named.
+      StdoutSink out(archive_->WritesAsText(*item), announce);
+      if (!ReadsBackItsOutput(*item)) {
+        UnzipItemToStream(*archive_, *item, &out);
+      } else {
+        TAbTempFileStream temp(true);
+        UnzipItemToStream(*archive_, *item, &temp);
+        temp.Seek(0, soFromBeginning);
+        std::vector<uint8_t> buffer(1 << 16);
+        for (int32_t got; (got = temp.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
+          out.Write(buffer.data(), got);
         }
       }
-      put(converted.data(), text.Finish(converted.data()));
+      out.Finish();
+      if (!announced) announce();
     } catch (const std::exception& e) {
       // A password refused or not to be had, a method not read: unzip's
       // "skipping:" line alone, as when extracting.
