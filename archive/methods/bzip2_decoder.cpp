@@ -109,13 +109,16 @@ void DecodeSequentially(Input& input, TAbChunkedOutput& output, int64_t skip) {
     bz.z.next_out = reinterpret_cast<char*>(out.get());
     bz.z.avail_out = static_cast<unsigned>(kMethodOutputBlock);
     const int rc = BZ2_bzDecompress(&bz.z);
-    if (rc != BZ_OK && rc != BZ_STREAM_END) RaiseBzip2Error(rc);
     needs_input = bz.z.avail_out != 0;
     size_t produced = kMethodOutputBlock - bz.z.avail_out;
     const auto skipped = static_cast<size_t>(std::min<int64_t>(skip, static_cast<int64_t>(produced)));
     skip -= static_cast<int64_t>(skipped);
     produced -= skipped;
+    // What the library made before it failed goes on too (a block is
+    // checked after its output): so the blocks before a failing one go on
+    // whole, as the parallel decoder passes them on.
     output.Add(out.get() + skipped, produced);
+    if (rc != BZ_OK && rc != BZ_STREAM_END) RaiseBzip2Error(rc);
     if (rc == BZ_STREAM_END) {
       stream_ended = true;
       if (output.Room() == 0) break;
