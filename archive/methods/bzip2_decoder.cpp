@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <span>
 #include <thread>
 #include <vector>
@@ -137,17 +138,23 @@ int DecoderThreads(const TAbMethodJob& job) {
 uint32_t DecodeBzip2Data(TAbMethodJob& job) {
   TAbMethodOutput method_output(job, kName);
   TAbChunkedOutput output(method_output);
-  const int threads = DecoderThreads(job);
-  if (threads < 2 || job.PackedSize <= 0 || job.PackedSize > kMaxPackedInMemory) {
-    TAbMethodInput input(job);
+  std::vector<uint8_t> packed;
+  bool in_memory = DecoderThreads(job) >= 2 && job.PackedSize > 0 &&
+                   job.PackedSize <= kMaxPackedInMemory;
+  if (in_memory) {
+    try {
+      packed.reserve(static_cast<size_t>(job.PackedSize));
+    } catch (const std::bad_alloc&) {  // then it streams, as on one core
+      in_memory = false;
+    }
+  }
+  TAbMethodInput input(job);
+  if (!in_memory) {
     DecodeSequentially(input, output, 0);
     return output.Finish();
   }
-  std::vector<uint8_t> packed;
-  packed.reserve(static_cast<size_t>(job.PackedSize));
-  TAbMethodInput input(job);
   while (input.Fill()) packed.insert(packed.end(), input.next, input.next + input.count);
-  if (!DecodeBzip2Blocks(packed, threads, output)) {
+  if (!DecodeBzip2Blocks(packed, DecoderThreads(job), output)) {
     // Decoding is deterministic: the sequential decoder makes the same
     // bytes of what was passed on, and goes on from there.
     MemoryInput memory(packed);

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -108,10 +110,15 @@ class BlockPool {
     return !scan_failed_ && !window_.front()->last;
   }
 
-  void Start(int threads) {
+  // Starts the workers; false when the system gives no thread at all.
+  bool Start(int threads) {
     // A block of level 9 can take ~46 MB decoded: keep only a few ahead.
     max_window_ = static_cast<size_t>(threads) + 1;
-    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    try {
+      for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (const std::exception&) {  // no more threads: the ones started do the work
+    }
+    return !workers_.empty();
   }
 
   // The next segment in order once it is decoded (or found bad); nullptr
@@ -232,8 +239,11 @@ bool DecodeBzip2Blocks(std::span<const uint8_t> packed, int threads, TAbChunkedO
   const int level = Bzip2StreamLevel(packed);
   if (level == 0 || threads < 2) return false;
   BlockPool pool(packed, level, static_cast<uint64_t>(std::max<int64_t>(out.Room(), 0)));
-  if (!pool.FindFirst()) return false;
-  pool.Start(threads);
+  try {
+    if (!pool.FindFirst() || !pool.Start(threads)) return false;
+  } catch (const std::bad_alloc&) {  // the sequential decoder needs less
+    return false;
+  }
   // The stream's CRC over its blocks' CRCs, as libbz2 keeps it.
   uint32_t combined = 0;
   for (;;) {
