@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using velmora::kZipMethodBzip2;
   if (size < 2) return 0;
   velmora::TMemoryStream alone, side_by_side;
-  const std::string alone_error = velmora::fuzz::DecodeInputInto(kZipMethodBzip2, data, size, 1, alone);
+  const std::string alone_error =
+      velmora::fuzz::DecodeInputInto(kZipMethodBzip2, data, size, 1, alone);
   const std::string parallel_error =
       velmora::fuzz::DecodeInputInto(kZipMethodBzip2, data, size, 2, side_by_side);
   if (alone_error != parallel_error || alone.Data() != side_by_side.Data()) std::abort();

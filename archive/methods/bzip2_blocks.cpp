@@ -81,7 +81,8 @@ std::optional<TBzip2MagicFinder::Mark> TBzip2MagicFinder::Next(uint64_t from_bit
   // j is the magic's second byte; it starts s bits into byte j - 1.
   for (uint64_t j = from_bit / 8 + 1; j < size; ++j) {
     const uint8_t offsets = kSecondByte[data[j]];
-    if (offsets == 0) [[likely]] continue;
+    if (offsets == 0) [[likely]]
+      continue;
     for (int s = 0; s < 8; ++s) {
       if ((offsets >> s & 1) == 0) continue;
       const uint64_t bit = (j - 1) * 8 + static_cast<uint64_t>(s);
@@ -113,7 +114,8 @@ void BuildOneBlockStream(std::span<const uint8_t> data, uint64_t begin_bit, uint
     std::memcpy(out, data.data() + first, whole);
   } else {
     for (uint64_t i = 0; i < whole; ++i) {
-      const unsigned high = data[first + i], low = first + i + 1 < data.size() ? data[first + i + 1] : 0;
+      const unsigned high = data[first + i],
+                     low = first + i + 1 < data.size() ? data[first + i + 1] : 0;
       out[i] = static_cast<uint8_t>((high << shift) | (low >> (8 - shift)));
     }
   }

@@ -112,7 +112,8 @@ void DecodeSequentially(Input& input, TAbChunkedOutput& output, int64_t skip) {
     const int rc = BZ2_bzDecompress(&bz.z);
     needs_input = bz.z.avail_out != 0;
     size_t produced = kMethodOutputBlock - bz.z.avail_out;
-    const auto skipped = static_cast<size_t>(std::min<int64_t>(skip, static_cast<int64_t>(produced)));
+    const auto skipped =
+        static_cast<size_t>(std::min<int64_t>(skip, static_cast<int64_t>(produced)));
     skip -= static_cast<int64_t>(skipped);
     produced -= skipped;
     // What the library made before it failed goes on too (a block is
@@ -139,8 +140,8 @@ uint32_t DecodeBzip2Data(TAbMethodJob& job) {
   TAbMethodOutput method_output(job, kName);
   TAbChunkedOutput output(method_output);
   std::vector<uint8_t> packed;
-  bool in_memory = DecoderThreads(job) >= 2 && job.PackedSize > 0 &&
-                   job.PackedSize <= kMaxPackedInMemory;
+  bool in_memory =
+      DecoderThreads(job) >= 2 && job.PackedSize > 0 && job.PackedSize <= kMaxPackedInMemory;
   if (in_memory) {
     try {
       packed.reserve(static_cast<size_t>(job.PackedSize));

@@ -158,7 +158,8 @@ class BlockPool {
     auto segment = std::make_unique<Segment>();
     segment->begin_bit = next_begin_;
     segment->end_bit = mark->bit;
-    segment->block_crc = static_cast<uint32_t>(finder_.Bits(next_begin_ + kBzip2MagicBits, kBzip2CrcBits));
+    segment->block_crc =
+        static_cast<uint32_t>(finder_.Bits(next_begin_ + kBzip2MagicBits, kBzip2CrcBits));
     if (mark->end_of_stream) {
       const uint64_t stream_end = mark->bit + kBzip2MagicBits + kBzip2CrcBits;
       if (stream_end > finder_.BitSize() || (stream_end + 7) / 8 != packed_.size()) {

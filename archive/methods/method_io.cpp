@@ -51,8 +51,9 @@ TAbMethodOutput::TAbMethodOutput(TAbMethodJob& job, const char* method_name)
     : job_(job), method_name_(method_name) {}
 
 void TAbMethodOutput::RefuseExcess() const {
-  throw EAbMethodDataError(Format("%s data decodes to more than the item's declared size of %d bytes",
-                                  {method_name_, job_.UnpackedSize}));
+  throw EAbMethodDataError(
+      Format("%s data decodes to more than the item's declared size of %d bytes",
+             {method_name_, job_.UnpackedSize}));
 }
 
 void TAbMethodOutput::Put(const uint8_t* data, size_t count) {

@@ -3,12 +3,13 @@
 // authority: the same bytes, CRC-32 and progress on good data; on damaged,
 // crafted or unusual data the same error after exactly the same bytes.
 // Items of over 2 MB from libbz2 at level 9 hold three blocks or more.
+#include "archive/methods/bzip2_blocks.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "archive/methods/bzip2_blocks.h"
 #include "archive/methods/methods.h"
 #include "tests/support/method_encoders.h"
 #include "tests/support/zip_writer.h"
@@ -68,7 +69,8 @@ int64_t SizeOf(const std::vector<uint8_t>& data) { return static_cast<int64_t>(d
 std::vector<uint64_t> MagicBits(const std::vector<uint8_t>& packed) {
   const TBzip2MagicFinder finder(packed);
   std::vector<uint64_t> bits;
-  for (auto mark = finder.Next(0); mark; mark = finder.Next(mark->bit + 1)) bits.push_back(mark->bit);
+  for (auto mark = finder.Next(0); mark; mark = finder.Next(mark->bit + 1))
+    bits.push_back(mark->bit);
   return bits;
 }
 
@@ -165,8 +167,10 @@ TEST_F(Bzip2Blocks, DeclaredSizeAndAbortStopAtTheSameByteAsAlone) {
   const int64_t size = SizeOf(*plain_);
   for (const int64_t declared : {size - 1, size - 1000000, int64_t{70000}}) {
     const Decoded d = DecodeBothWays(*packed_, declared);
-    EXPECT_EQ(d.error, "Cannot extract file - bzip2 data decodes to more than the item's "
-                       "declared size of " + std::to_string(declared) + " bytes");
+    EXPECT_EQ(d.error,
+              "Cannot extract file - bzip2 data decodes to more than the item's "
+              "declared size of " +
+                  std::to_string(declared) + " bytes");
     EXPECT_LE(SizeOf(d.output), declared);
   }
   const Decoded aborted = DecodeBothWays(*packed_, size, 40);
@@ -182,9 +186,8 @@ TEST(Bzip2Parallel, FalseBlockMagicInsideABlockStillDecodes) {
   // the block magic 0x314159265359 there, if no byte repeats 4 times (the
   // run's length would be a byte of its own). The first block is ordinary
   // text.
-  const std::vector<uint8_t> alphabet = {0x21, 0x23, 0x24, 0x27, 0x2A, 0x2D, 0x2E,
-                                         0x31, 0x33, 0x36, 0x37, 0x39, 0x3B, 0x3C, 0x3F,
-                                         0x70, 0x90, 0xF0};
+  const std::vector<uint8_t> alphabet = {0x21, 0x23, 0x24, 0x27, 0x2A, 0x2D, 0x2E, 0x31, 0x33,
+                                         0x36, 0x37, 0x39, 0x3B, 0x3C, 0x3F, 0x70, 0x90, 0xF0};
   std::vector<uint8_t> plain = testing::VariedText(800000, 3);
   uint32_t state = 5;
   while (plain.size() < 2600000) {
