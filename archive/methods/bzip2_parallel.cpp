@@ -103,9 +103,8 @@ class BlockPool {
   // Finds the first segment; false when the stream does not start with a
   // block that another follows (nothing to share out).
   bool FindFirst() {
-    const auto first = finder_.Next(kBzip2HeaderBits);
-    if (!first || first->bit != kBzip2HeaderBits || first->end_of_stream) return false;
-    next_begin_ = first->bit;
+    if (finder_.Bits(kBzip2HeaderBits, kBzip2MagicBits) != kBzip2BlockMagic) return false;
+    next_begin_ = kBzip2HeaderBits;
     FindNextSegment();
     return !scan_failed_ && !window_.front()->last;
   }
