@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "archive/methods/bzip2_parallel.h"
+#include "archive/methods/method_io.h"
 #include "archive/methods/methods.h"
 #include "tests/support/method_encoders.h"
 #include "tests/support/zip_writer.h"
@@ -65,6 +68,18 @@ Decoded DecodeBothWays(const std::vector<uint8_t>& packed, int64_t declared, int
 
 int64_t SizeOf(const std::vector<uint8_t>& data) { return static_cast<int64_t>(data.size()); }
 
+// The side-by-side decoder alone: whether it took the stream, and how many
+// bytes it passed on (all of them when it took it).
+std::pair<bool, int64_t> DecodeBlocksOnly(const std::vector<uint8_t>& packed, int64_t declared) {
+  TMemoryStream dest;
+  TAbMethodJob job;
+  job.Destination = &dest;
+  job.UnpackedSize = declared;
+  TAbMethodOutput method_output(job, "bzip2");
+  TAbChunkedOutput output(method_output);
+  return {DecodeBzip2Blocks(packed, 2, output), output.Added()};
+}
+
 // Where the magics are: the real block starts of a library stream.
 std::vector<uint64_t> MagicBits(const std::vector<uint8_t>& packed) {
   const TBzip2MagicFinder finder(packed);
@@ -115,6 +130,7 @@ TEST(Bzip2MagicFinder, FindsBothMagicsAtEveryBitOffset) {
 
 TEST_F(Bzip2Blocks, LibraryStreamOfSeveralBlocksDecodesToItsContent) {
   ASSERT_GE(MagicBits(*packed_).size(), 4u);  // three blocks and the end
+  EXPECT_EQ(DecodeBlocksOnly(*packed_, SizeOf(*plain_)), std::make_pair(true, SizeOf(*plain_)));
   const Decoded d = DecodeBothWays(*packed_, SizeOf(*plain_));
   EXPECT_EQ(d.error, "");
   EXPECT_TRUE(d.output == *plain_);
@@ -141,6 +157,11 @@ TEST_F(Bzip2Blocks, DamagedMiddleBlockFailsAfterTheSameBytesAsAlone) {
   for (const uint64_t damaged_bit : {bits[1] + 8000, bits[1] + 48 + 5}) {
     std::vector<uint8_t> packed = *packed_;
     packed[damaged_bit / 8] ^= static_cast<uint8_t>(0x80 >> (damaged_bit % 8));
+    // The first block goes on from the side-by-side decoder, the rest from
+    // the sequential one.
+    const auto [done, passed_on] = DecodeBlocksOnly(packed, SizeOf(*plain_));
+    EXPECT_FALSE(done);
+    EXPECT_GT(passed_on, 800000);
     const Decoded d = DecodeBothWays(packed, SizeOf(*plain_));
     EXPECT_EQ(d.error, "Cannot extract file - bzip2 data is damaged");
     // The first block (some 900 KB) went on before the failure.
@@ -199,6 +220,7 @@ TEST(Bzip2Parallel, FalseBlockMagicInsideABlockStillDecodes) {
   const std::vector<uint64_t> bits = MagicBits(packed);
   ASSERT_GE(bits.size(), 6u);
   EXPECT_EQ(bits[2] - bits[1], 105u);  // the false one, in the second block
+  EXPECT_FALSE(DecodeBlocksOnly(packed, SizeOf(plain)).first);
   const Decoded d = DecodeBothWays(packed, SizeOf(plain));
   EXPECT_EQ(d.error, "");
   EXPECT_TRUE(d.output == plain);
