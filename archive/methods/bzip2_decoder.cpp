@@ -129,9 +129,13 @@ void DecodeSequentially(Input& input, TAbChunkedOutput& output, int64_t skip) {
   if (!stream_ended) throw EAbMethodDataError("bzip2 data ends before its end of stream");
 }
 
+// One per core, but no more than kMaxThreads: each holds a block of up to
+// ~46 MB decoded (bzip2's run-length stage), and one more waits.
+constexpr int kMaxThreads = 8;
+
 int DecoderThreads(const TAbMethodJob& job) {
-  if (job.Threads > 0) return job.Threads;
-  return static_cast<int>(std::thread::hardware_concurrency());
+  if (job.Threads > 0) return std::min<int>(job.Threads, kMaxThreads);
+  return std::min(static_cast<int>(std::thread::hardware_concurrency()), kMaxThreads);
 }
 
 }  // namespace
