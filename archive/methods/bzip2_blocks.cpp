@@ -58,9 +58,10 @@ int Bzip2StreamLevel(std::span<const uint8_t> data) {
 uint64_t Bzip2MaxBlockBits(int level) {
   constexpr uint64_t kLongestCode = 20;
   // Magic, CRC, flags, the used-bytes map (16 + 256), the selectors
-  // (18,002 of up to 7 bits), six code tables of 258 lengths (up to 41
-  // bits each), rounded up.
-  constexpr uint64_t kTablesBits = 48 + 32 + 1 + 24 + 272 + 3 + 15 + 18002 * 7 + 6 * (5 + 258 * 41);
+  // (32,767 of up to 6 bits), six code tables of 258 lengths (each as an
+  // encoder writes it: at most 19 steps of 2 bits and an end bit).
+  constexpr uint64_t kTablesBits =
+      48 + 32 + 1 + 24 + 272 + 3 + 15 + 32767 * 6 + 6 * (5 + 258 * 39);
   return (static_cast<uint64_t>(level) * 100000 + 1) * kLongestCode + kTablesBits;
 }
 

@@ -29,8 +29,10 @@ int Bzip2StreamLevel(std::span<const uint8_t> data);
 
 // The most bits one block of a level can take: every one of its symbols
 // (at most the block size and the end symbol) in the longest code bzip2
-// allows (20 bits), and room for its tables. A stretch between two magics
-// longer than this is no single block.
+// allows (20 bits), and room for its tables as far as libbz2 reads them
+// (up to 32,767 selectors). Past that a code length may still go up and
+// down any number of times, which no encoder writes: a stretch between two
+// magics longer than this is left to the sequential decoder.
 uint64_t Bzip2MaxBlockBits(int level);
 
 // Finds the magics in data bit by bit, in order.
