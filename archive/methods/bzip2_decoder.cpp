@@ -130,7 +130,7 @@ void DecodeSequentially(Input& input, TAbChunkedOutput& output, int64_t skip) {
 }
 
 // One per core, but no more than kMaxThreads: each holds a block of up to
-// ~46 MB decoded (bzip2's run-length stage), and one more waits.
+// ~46 MB decoded (bzip2's run-length stage), and two more wait.
 constexpr int kMaxThreads = 8;
 
 int DecoderThreads(const TAbMethodJob& job) {

@@ -111,8 +111,10 @@ class BlockPool {
 
   // Starts the workers; false when the system gives no thread at all.
   bool Start(int threads) {
-    // A block of level 9 can take ~46 MB decoded: keep only a few ahead.
-    max_window_ = static_cast<size_t>(threads) + 1;
+    // A block of level 9 can take ~46 MB decoded: keep only a few ahead,
+    // but two more than the workers, so that one that finishes a block
+    // before the one ahead of it has another to go on with.
+    max_window_ = static_cast<size_t>(threads) + 2;
     try {
       for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     } catch (const std::exception&) {  // no more threads: the ones started do the work
