@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "archive/base/exceptions.h"
@@ -27,29 +28,44 @@ class CountingSink : public TStream {
     return count;
   }
   int64_t Seek(int64_t, uint16_t) override { return written; }
+  int64_t Size() override { return written; }
   int64_t written = 0;
 };
 
-inline void DecodeAsMethod(uint16_t method, const uint8_t* data, size_t size) {
-  if (size < 2) return;
+// Decodes the packed data of one fuzz input (see above) on the given
+// threads into sink; returns the error text, "" when it decoded. Aborts
+// when the decoder wrote more than declared or read past the packed data.
+template <typename Sink>
+std::string DecodeInputInto(uint16_t method, const uint8_t* data, size_t size, int32_t threads,
+                            Sink& sink) {
   const int64_t declared = data[0] | (data[1] << 8);
   // The packed data sits between other bytes, as in an archive.
   std::vector<uint8_t> archive(data + 2, data + size);
   const auto packed_size = static_cast<int64_t>(archive.size());
   archive.insert(archive.end(), 16, 0xA5);
   TMemoryStream source(std::move(archive));
-  CountingSink sink;
   TAbMethodJob job;
   job.Source = &source;
   job.PackedSize = packed_size;
   job.Destination = &sink;
   job.UnpackedSize = declared;
   job.MaxWrite = 4096;
+  job.Threads = threads;
+  std::string error;
   try {
     DecodeMethodData(method, job);
-  } catch (const EAbException&) {
+  } catch (const EAbException& e) {
+    error = e.Message();
+    if (error.empty()) error = "(no text)";
   }
-  if (sink.written > declared || source.Position() > packed_size) std::abort();
+  if (sink.Size() > declared || source.Position() > packed_size) std::abort();
+  return error;
+}
+
+inline void DecodeAsMethod(uint16_t method, const uint8_t* data, size_t size) {
+  if (size < 2) return;
+  CountingSink sink;
+  DecodeInputInto(method, data, size, 0, sink);
 }
 
 }  // namespace velmora::fuzz

@@ -1,10 +1,21 @@
 // bzip2 (method 12) through libbz2. An item holds one bzip2 stream; a few
 // parallel compressors write several streams back to back, which bunzip2
 // reads as one, so a stream end followed by more data starts the next.
+//
+// An item whose packed data fits in memory is read whole, and its blocks
+// are decoded on every core (bzip2_parallel.h) when it is the ordinary
+// kind; for anything else the one-block-after-another decoder here decides,
+// going on from what the parallel decoder passed on.
 #include <bzlib.h>
 
+#include <algorithm>
 #include <memory>
+#include <new>
+#include <span>
+#include <thread>
+#include <vector>
 
+#include "archive/methods/bzip2_parallel.h"
 #include "archive/methods/method_io.h"
 #include "rtl/format.h"
 
@@ -13,6 +24,10 @@ namespace velmora {
 namespace {
 
 constexpr const char* kName = "bzip2";
+
+// Packed data up to this size is read into memory to share its blocks out;
+// larger items stream through one decoder.
+constexpr int64_t kMaxPackedInMemory = int64_t{256} << 20;
 
 // The library's verdict in words a user can act on.
 [[noreturn]] void RaiseBzip2Error(int code) {
@@ -43,11 +58,30 @@ struct Bzip2Stream {
   ~Bzip2Stream() { Close(); }
 };
 
-}  // namespace
+// Packed data already in memory, handed out in the blocks TAbMethodInput
+// reads.
+class MemoryInput {
+ public:
+  explicit MemoryInput(std::span<const uint8_t> data) : data_(data) {}
+  bool Fill() {
+    next = data_.data() + at_;
+    count = std::min<size_t>(data_.size() - at_, TAbMethodInput::kBlockSize);
+    at_ += count;
+    return count > 0;
+  }
+  const uint8_t* next = nullptr;
+  size_t count = 0;
 
-uint32_t DecodeBzip2Data(TAbMethodJob& job) {
-  TAbMethodInput input(job);
-  TAbMethodOutput output(job, kName);
+ private:
+  std::span<const uint8_t> data_;
+  size_t at_ = 0;
+};
+
+// Decodes the streams of input one block after another, passing the
+// output on but for its first skip bytes (which an earlier decoding of the
+// same data passed on already).
+template <typename Input>
+void DecodeSequentially(Input& input, TAbChunkedOutput& output, int64_t skip) {
   std::unique_ptr<uint8_t[]> out(new uint8_t[kMethodOutputBlock]);
   Bzip2Stream bz;
   bz.Open();
@@ -76,15 +110,61 @@ uint32_t DecodeBzip2Data(TAbMethodJob& job) {
     bz.z.next_out = reinterpret_cast<char*>(out.get());
     bz.z.avail_out = static_cast<unsigned>(kMethodOutputBlock);
     const int rc = BZ2_bzDecompress(&bz.z);
-    if (rc != BZ_OK && rc != BZ_STREAM_END) RaiseBzip2Error(rc);
     needs_input = bz.z.avail_out != 0;
-    output.Put(out.get(), kMethodOutputBlock - bz.z.avail_out);
+    size_t produced = kMethodOutputBlock - bz.z.avail_out;
+    const auto skipped =
+        static_cast<size_t>(std::min<int64_t>(skip, static_cast<int64_t>(produced)));
+    skip -= static_cast<int64_t>(skipped);
+    produced -= skipped;
+    // What the library made before it failed goes on too (a block is
+    // checked after its output): so the blocks before a failing one go on
+    // whole, as the parallel decoder passes them on.
+    output.Add(out.get() + skipped, produced);
+    if (rc != BZ_OK && rc != BZ_STREAM_END) RaiseBzip2Error(rc);
     if (rc == BZ_STREAM_END) {
       stream_ended = true;
       if (output.Room() == 0) break;
     }
   }
   if (!stream_ended) throw EAbMethodDataError("bzip2 data ends before its end of stream");
+}
+
+// One per core, but no more than kMaxThreads: each holds a block of up to
+// ~46 MB decoded (bzip2's run-length stage), and two more wait.
+constexpr int kMaxThreads = 8;
+
+int DecoderThreads(const TAbMethodJob& job) {
+  if (job.Threads > 0) return std::min<int>(job.Threads, kMaxThreads);
+  return std::min(static_cast<int>(std::thread::hardware_concurrency()), kMaxThreads);
+}
+
+}  // namespace
+
+uint32_t DecodeBzip2Data(TAbMethodJob& job) {
+  TAbMethodOutput method_output(job, kName);
+  TAbChunkedOutput output(method_output);
+  std::vector<uint8_t> packed;
+  bool in_memory =
+      DecoderThreads(job) >= 2 && job.PackedSize > 0 && job.PackedSize <= kMaxPackedInMemory;
+  if (in_memory) {
+    try {
+      packed.reserve(static_cast<size_t>(job.PackedSize));
+    } catch (const std::bad_alloc&) {  // then it streams, as on one core
+      in_memory = false;
+    }
+  }
+  TAbMethodInput input(job);
+  if (!in_memory) {
+    DecodeSequentially(input, output, 0);
+    return output.Finish();
+  }
+  while (input.Fill()) packed.insert(packed.end(), input.next, input.next + input.count);
+  if (!DecodeBzip2Blocks(packed, DecoderThreads(job), output)) {
+    // Decoding is deterministic: the sequential decoder makes the same
+    // bytes of what was passed on, and goes on from there.
+    MemoryInput memory(packed);
+    DecodeSequentially(memory, output, output.Added());
+  }
   return output.Finish();
 }
 

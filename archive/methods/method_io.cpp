@@ -50,13 +50,15 @@ bool TAbMethodInput::Fill() {
 TAbMethodOutput::TAbMethodOutput(TAbMethodJob& job, const char* method_name)
     : job_(job), method_name_(method_name) {}
 
+void TAbMethodOutput::RefuseExcess() const {
+  throw EAbMethodDataError(
+      Format("%s data decodes to more than the item's declared size of %d bytes",
+             {method_name_, job_.UnpackedSize}));
+}
+
 void TAbMethodOutput::Put(const uint8_t* data, size_t count) {
   if (count == 0) return;
-  if (static_cast<int64_t>(count) > Room()) {
-    throw EAbMethodDataError(
-        Format("%s data decodes to more than the item's declared size of %d bytes",
-               {method_name_, job_.UnpackedSize}));
-  }
+  if (static_cast<int64_t>(count) > Room()) RefuseExcess();
   UpdateCrc32Buffer(crc_, data, static_cast<int32_t>(count));
   const size_t step = static_cast<size_t>(std::max(job_.MaxWrite, 1));
   for (size_t at = 0; at < count; at += step) {
@@ -80,6 +82,42 @@ uint32_t TAbMethodOutput::Finish() {
     if (abort) throw EAbUserAbort();
   }
   return ~crc_;
+}
+
+TAbChunkedOutput::TAbChunkedOutput(TAbMethodOutput& output)
+    : output_(output), piece_(new uint8_t[kMethodOutputBlock]) {}
+
+void TAbChunkedOutput::Add(const uint8_t* data, size_t count) {
+  if (count == 0) return;
+  // Bytes past the declared size: the pieces before the one that holds the
+  // first of them go on, that piece is refused.
+  const bool too_long = static_cast<int64_t>(count) > Room();
+  if (too_long) count = static_cast<size_t>(std::max<int64_t>(Room(), 0));
+  while (count > 0) {
+    if (held_ == 0 && count >= kMethodOutputBlock) {
+      output_.Put(data, kMethodOutputBlock);
+      data += kMethodOutputBlock;
+      count -= kMethodOutputBlock;
+      continue;
+    }
+    const size_t step = std::min(count, kMethodOutputBlock - held_);
+    std::copy(data, data + step, piece_.get() + held_);
+    held_ += step;
+    data += step;
+    count -= step;
+    if (held_ == kMethodOutputBlock) {
+      held_ = 0;
+      output_.Put(piece_.get(), kMethodOutputBlock);
+    }
+  }
+  if (too_long) output_.RefuseExcess();
+}
+
+uint32_t TAbChunkedOutput::Finish() {
+  const size_t held = held_;
+  held_ = 0;
+  output_.Put(piece_.get(), held);
+  return output_.Finish();
 }
 
 }  // namespace velmora

@@ -47,6 +47,8 @@ class TAbMethodOutput {
   int64_t Written() const { return written_; }
   // Room left before the declared size.
   int64_t Room() const { return job_.UnpackedSize - written_; }
+  // Raises the error of data longer than the declared size.
+  [[noreturn]] void RefuseExcess() const;
 
  private:
   TAbMethodJob& job_;
@@ -58,5 +60,30 @@ class TAbMethodOutput {
 
 // A decode buffer for the decoders' output.
 constexpr size_t kMethodOutputBlock = 64 * 1024;
+
+// Passes a decoder's output on in whole kMethodOutputBlock pieces of the
+// item's output (counted from its start), whatever pieces the decoder
+// produced it in, and refuses data past the declared size at the piece
+// holding its first byte too many. What reaches the destination before a
+// failure, an abort or a progress report then depends on the data alone:
+// two decoders of one format (one block after another, or all blocks at
+// once on several threads) pass on exactly the same.
+class TAbChunkedOutput {
+ public:
+  explicit TAbChunkedOutput(TAbMethodOutput& output);
+
+  void Add(const uint8_t* data, size_t count);
+  // Bytes given to Add so far (passed on or held).
+  int64_t Added() const { return output_.Written() + static_cast<int64_t>(held_); }
+  // Room left before the declared size, counting what is held.
+  int64_t Room() const { return output_.Room() - static_cast<int64_t>(held_); }
+  // Passes on what is held and finishes the output; returns the CRC-32.
+  uint32_t Finish();
+
+ private:
+  TAbMethodOutput& output_;
+  std::unique_ptr<uint8_t[]> piece_;
+  size_t held_ = 0;
+};
 
 }  // namespace velmora

@@ -57,6 +57,9 @@ struct TAbMethodJob {
   int32_t MaxWrite = 64 * 1024;
   // The destination only tests: Deflate then keeps nothing it need not.
   bool TestOnly = false;
+  // The threads a decoder may use (bzip2 decodes blocks side by side, on
+  // up to 8): 0 for one per core, 1 for the calling thread alone.
+  int32_t Threads = 0;
   // Told the whole percentage of the output written whenever it changes,
   // and 100 at the end; setting abort stops the item with EAbUserAbort.
   std::function<void(uint8_t percent, bool& abort)> OnProgress;

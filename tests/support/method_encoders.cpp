@@ -7,7 +7,9 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <iterator>
 #include <stdexcept>
+#include <string>
 
 #include "tests/support/zip_writer.h"
 
@@ -184,6 +186,24 @@ std::vector<uint8_t> NumberedLines(int count) {
   std::string text;
   for (int i = 1; i <= count; ++i) text += "line " + std::to_string(i) + " of the sample\n";
   return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<uint8_t> VariedText(size_t size, uint32_t seed) {
+  static const char* const kWords[] = {"archive", "block", "stream", "the", "of", "printer",
+                                       "server", "a", "item", "folder", "driver", "and"};
+  std::vector<uint8_t> text;
+  text.reserve(size + 16);
+  uint32_t state = seed;
+  while (text.size() < size) {
+    state = state * 1103515245u + 12345u;  // the C library's old rand()
+    const uint32_t draw = state >> 8;
+    const char* word = kWords[draw % std::size(kWords)];
+    text.insert(text.end(), word, word + std::char_traits<char>::length(word));
+    if (draw % 7 == 0) text.push_back(static_cast<uint8_t>('0' + draw % 10));
+    text.push_back(draw % 13 == 0 ? '\n' : ' ');
+  }
+  text.resize(size);
+  return text;
 }
 
 }  // namespace velmora::testing

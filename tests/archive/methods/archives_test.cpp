@@ -117,6 +117,15 @@ TEST_F(MethodArchives, SevenZipItemsOfEveryMethodExtractWithTheirContent) {
   }
 }
 
+TEST_F(MethodArchives, SevenZipBzip2ItemOfSeveralBlocksExtractsAndTestsWithItsContent) {
+  // Over 2 MB, so three blocks of 900 KB: decoded side by side.
+  REQUIRE_7ZIP();
+  files_ = {{"varied.txt", testing::VariedText(2300000)}};
+  testing::WriteHostFile(root_ + "/in/varied.txt", files_["varied.txt"]);
+  Run(seven_zip_ + " a -tzip -mm=BZip2 ../a.zip varied.txt");
+  ExpectContents("", false);
+}
+
 TEST_F(MethodArchives, SevenZipAesItemsOfEveryStrengthAndMethodExtractWithTheirPassword) {
   REQUIRE_7ZIP();
   for (const char* strength : {"AES128", "AES192", "AES256"}) {
