@@ -8,9 +8,9 @@
 #include <string>
 #include <system_error>
 
-#include "archive/methods/methods.h"
 #include "archive/base/exceptions.h"
 #include "archive/inflate/inflate_errors.h"
+#include "archive/methods/methods.h"
 #include "archive/unzipper/archive_kind.h"
 #include "archive/zip/zip_extract.h"
 #include "platform/paths.h"

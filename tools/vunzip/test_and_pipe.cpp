@@ -50,7 +50,7 @@ class StdoutSink : public TStream {
   // The end of the item: a CR the conversion held back.
   void Finish() {
     uint8_t last[1];
-    if (as_text_) Put(last, text_.Finish(last));
+    if (as_text_ && text_.Finish(last) == 1) Put(last, 1);
   }
 
  private:
@@ -166,8 +166,8 @@ int ArchiveRun::Pipe() {
     }
     current_name_ = NameOf(*item);
     archive_->ActiveItem = item;
-    // Announced once its data is decoded: an item skipped for its password
-    // gets only the skipping line, as with unzip.
+    // -c's line: an item skipped for its password gets only the skipping
+    // line, as with unzip.
     bool announced = false;
     const auto announce = [&] {
       if (!options_.pipe_with_names || options_.quiet != 0) return;
