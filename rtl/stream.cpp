@@ -38,6 +38,8 @@ uint8_t* TStream::DirectWriteBlock(int64_t) { return nullptr; }
 
 void TStream::CommitDirect(int64_t) {}
 
+int32_t TStream::ReadInPlace(const uint8_t*&, int32_t, int64_t) { return -1; }
+
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   if (count == 0) {
     source.SetPosition(0);

@@ -46,6 +46,15 @@ class TStream {
   virtual uint8_t* DirectWriteBlock(int64_t count);
   virtual void CommitDirect(int64_t count);
 
+  // The reading side of the same: points data at up to count of the next
+  // bytes in the stream's own memory and moves the position past them, as
+  // Read would have read them; the memory stays valid until the next call on
+  // the stream. run, when given, is how many bytes the caller means to go
+  // on reading this way. Returns the bytes lent, 0 at the end as Read, or -1
+  // (the default) when the stream keeps no such memory: nothing was read,
+  // and Read is the way.
+  virtual int32_t ReadInPlace(const uint8_t*& data, int32_t count, int64_t run = 0);
+
  protected:
   // What WriteBuffer raises after a short Write: EWriteError here; a stream
   // that knows why its write fell short says so.

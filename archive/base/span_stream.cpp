@@ -160,7 +160,8 @@ int32_t TAbSpanStream::Read(void* buffer, int32_t count) {
 }
 
 int32_t TAbSpanStream::ReadInPlace(const uint8_t*& data, int32_t count, int64_t run) {
-  if (!file_ || count <= 0 || writing_) return 0;
+  if (writing_) return -1;
+  if (!file_ || count <= 0) return 0;
   if (!ReadyToRead()) return 0;
   const bool buffered = position_ >= buffer_start_ && position_ < buffer_start_ + buffer_length_;
   if (!buffered && !view_.Covers(position_) && run >= kViewAtLeast && position_ < size_) {

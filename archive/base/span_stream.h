@@ -44,14 +44,12 @@ class TAbSpanStream : public TStream {
   // OnRequestImage handler). An abort raises EAbUserAbort, a missing image
   // EAbFileNotFound; the stream then has no file and reads 0 bytes.
   int32_t Read(void* buffer, int32_t count) override;
-  // Read without the copy: points data at up to count bytes inside the
-  // stream's own buffer (valid until the next call on the stream) and
-  // moves on past them; same image rules and results as Read. A writing
-  // stream has no such buffer and returns 0. `run`, when given, is how
-  // many bytes the caller will go on reading in place from here: a long
-  // run is served from a view of the file itself (MappedWindow), so its
-  // bytes are never copied into the buffer.
-  int32_t ReadInPlace(const uint8_t*& data, int32_t count, int64_t run = 0);
+  // Read without the copy (TStream::ReadInPlace): data points inside the
+  // stream's own buffer; same image rules and results as Read. A writing
+  // stream has no such buffer and returns -1. A long run is served from a
+  // view of the file itself (MappedWindow), so its bytes are never copied
+  // into the buffer.
+  int32_t ReadInPlace(const uint8_t*& data, int32_t count, int64_t run = 0) override;
   // Writing mode only; a reading stream writes nothing and returns 0. An
   // image never grows beyond the threshold (when there is one): the write is
   // cut short there.

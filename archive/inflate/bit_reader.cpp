@@ -49,6 +49,7 @@ TAbDfInBitStream::~TAbDfInBitStream() {
 void TAbDfInBitStream::Release() {
   if (released_) return;
   released_ = true;
+  lent_left_ = 0;  // read from the source all the same: given back below
   // A byte of which some bits were used counts as consumed; zeros appended
   // after the source's end were never in the source.
   int64_t consumed = stream_offset_of_buffer_ + (BitPosition() + 7) / 8;
@@ -81,17 +82,48 @@ bool TAbDfInBitStream::FillBuffer(int32_t carried) {
   stream_offset_of_buffer_ += keep_from - (dest - base);
   const int64_t new_position = 8 * (dest - base) + position % 8;
 
+  uint8_t* const into = start + carried;
+  int32_t placed = 0;  // bytes put into the buffer now
+  if (lent_left_ > 0) {
+    // The rest of the block the source lent at the last read: no read, so
+    // nothing to report.
+    placed = TakeLentPiece(into);
+    end_ = into + placed;
+    word_end_ = start + ((end_ - start) & ~int64_t{3});
+    std::memset(const_cast<uint8_t*>(end_), 0, kBack);
+    Reseat(new_position);
+    return true;
+  }
   // A source may return fewer bytes than asked without being exhausted;
   // read again so that no word is ever loaded across the end of the data.
+  // Where the source lends its memory, the block that completes the read
+  // is left there and copied piece by piece as the bits reach it: a small
+  // item's stream takes a few hundred bytes of a block of 16,384.
   const int32_t wanted = kBufferSize - carried;
   int32_t got = 0;
   while (got < wanted) {
-    int32_t n = source_->Read(start + carried + got, wanted - got);
+    int32_t n = -1;
+    if (lends_) {
+      const uint8_t* lent = nullptr;
+      n = source_->ReadInPlace(lent, wanted - got);
+      lends_ = n >= 0;
+      if (n > 0 && got + n == wanted) {
+        lent_ = lent;
+        lent_left_ = n;
+        got += n;
+        placed += TakeLentPiece(into + placed);
+        break;
+      }
+      // Copied now: the next call on the source may move the memory.
+      if (n > 0) std::memcpy(into + placed, lent, static_cast<size_t>(n));
+    }
+    if (!lends_) n = source_->Read(into + placed, wanted - got);
     if (n <= 0) break;
     got += n;
+    placed += n;
   }
   real_bytes_ += got;
-  end_ = start + carried + got;
+  end_ = into + placed;
   if (carried + got == 0) {
     word_end_ = end_;
     std::memset(start, 0, kBack);
@@ -109,6 +141,15 @@ bool TAbDfInBitStream::FillBuffer(int32_t carried) {
   Reseat(new_position);
   ReportProgress(got);
   return true;
+}
+
+int32_t TAbDfInBitStream::TakeLentPiece(uint8_t* into) {
+  const int32_t n = std::min(lent_left_, next_piece_);
+  if (n > 0) std::memcpy(into, lent_, static_cast<size_t>(n));
+  lent_ += n;
+  lent_left_ -= n;
+  next_piece_ = std::min(4 * next_piece_, kBufferSize);
+  return n;
 }
 
 void TAbDfInBitStream::ReportProgress(int32_t got) {

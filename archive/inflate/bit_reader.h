@@ -101,7 +101,12 @@ class TAbDfInBitStream {
   void Reseat(int64_t bit_position);
   // Reads the next block from the source; false when the buffer then holds
   // no byte at all. carried: bytes at the end not yet taken into words.
+  // While a block the source lent is not all copied, takes its next piece
+  // instead: the words, and so when the source is read, come out as if the
+  // whole block had been copied at once.
   bool FillBuffer(int32_t carried);
+  // Copies the next piece of the lent block to into; returns its size.
+  int32_t TakeLentPiece(uint8_t* into);
   void ReportProgress(int32_t got);
 
   // The buffer has room in front for the partly used word of the bit buffer
@@ -126,6 +131,15 @@ class TAbDfInBitStream {
   int64_t stream_offset_of_buffer_ = 0;
   int64_t real_bytes_ = 0;
   bool released_ = false;
+  // Whether the source lends its memory (TStream::ReadInPlace); the part of
+  // the last block it lent not yet copied; the next piece's size, growing
+  // fourfold so that a long stream soon takes whole blocks. Every piece but
+  // a block's last holds two words or more, so one fill meets any request;
+  // after the last the buffer holds what one copy of the block would.
+  bool lends_ = true;
+  const uint8_t* lent_ = nullptr;
+  int32_t lent_left_ = 0;
+  int32_t next_piece_ = 512;
 };
 
 }  // namespace velmora

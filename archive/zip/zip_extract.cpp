@@ -179,17 +179,20 @@ uint32_t CopyStoredData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Strea
       decrypt = OpenStoredDecryption(Archive, CheckValue);
       source = decrypt.get();
     }
-    auto* in_place = dynamic_cast<TAbSpanStream*>(source);
     // Sized for the item, never cleared: a small item costs no more than
-    // its own bytes, and only bytes just read are ever looked at.
+    // its own bytes, and only bytes just read are ever looked at. Only for
+    // a source that lends none of its memory.
     std::unique_ptr<uint8_t[]> own_block;
+    bool lends = true;
     while (!abort) {
       const auto wanted = static_cast<int32_t>(std::min<int64_t>(kStoredBlock, remaining));
       const uint8_t* data = nullptr;
       int32_t got = 0;
-      if (wanted > 0 && in_place != nullptr) {
-        got = in_place->ReadInPlace(data, wanted, remaining);
-      } else if (wanted > 0) {
+      if (wanted > 0 && lends) {
+        got = source->ReadInPlace(data, wanted, remaining);
+        lends = got >= 0;
+      }
+      if (wanted > 0 && !lends) {
         if (!own_block) own_block = std::make_unique_for_overwrite<uint8_t[]>(wanted);
         got = source->Read(own_block.get(), wanted);
         data = own_block.get();

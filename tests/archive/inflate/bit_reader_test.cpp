@@ -160,6 +160,43 @@ TEST(BitReader, SourceThatTricklesGivesTheSameBitsAndPosition) {
   }
 }
 
+// A source that lends its memory is read at the same moments, for the same
+// counts, as one that copies: the same bits, the same progress, the same
+// position given back, wherever the reading stops.
+TEST(BitReader, SourceThatLendsItsMemoryIsReadAsOneThatCopies) {
+  std::vector<uint8_t> data = Counting(70001);
+  for (int32_t step : {1, 3, 700, 16383, 1 << 20}) {
+    for (int stop : {1, 9, 300, 5000, 20000}) {
+      inflate_test::LendingStream lending(data, step);
+      TMemoryStream copying(data);
+      std::vector<int32_t> lent_reports, copied_reports;
+      {
+        TAbDfInBitStream a(&lending, 50000, [&](int32_t p) { lent_reports.push_back(p); });
+        TAbDfInBitStream b(&copying, 50000, [&](int32_t p) { copied_reports.push_back(p); });
+        for (int i = 0; i < stop; ++i) {
+          const int n = 1 + i % 16;
+          if (i % 5 == 0) {
+            ASSERT_EQ(a.PeekBits(n + 15), b.PeekBits(n + 15)) << step << " at " << i;
+            a.DiscardBits(n);
+            b.DiscardBits(n);
+          } else if (i % 997 == 0) {
+            a.AlignToByte();
+            b.AlignToByte();
+            std::vector<uint8_t> from_a(3000), from_b(3000);
+            a.ReadBuffer(from_a.data(), 3000);
+            b.ReadBuffer(from_b.data(), 3000);
+            ASSERT_TRUE(from_a == from_b) << step << " at " << i;
+          } else {
+            ASSERT_EQ(a.ReadBits(n), b.ReadBits(n)) << step << " at " << i;
+          }
+        }
+      }
+      EXPECT_EQ(lending.Position(), copying.Position()) << step << " stop " << stop;
+      EXPECT_EQ(lent_reports, copied_reports) << step << " stop " << stop;
+    }
+  }
+}
+
 TEST(BitReader, ProgressFollowsTheReadAheadRoundedHalfToEven) {
   TMemoryStream source(Counting(70000));
   std::vector<int32_t> reports;

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "archive/inflate/inflate.h"
+#include "tests/archive/inflate/inflate_test_support.h"
 #include "tests/support/deflate_bit_writer.h"
 
 namespace velmora {
@@ -43,6 +44,59 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path, size_t lim
   std::vector<uint8_t> data(std::istreambuf_iterator<char>(in), {});
   if (data.size() > limit) data.resize(limit);
   return data;
+}
+
+// The stream decoded from a source that lends its memory: the same bytes,
+// the same source position after it and the same progress as from one that
+// copies, for small and large streams and for damaged ones.
+void ExpectLentSourceDecodesAsCopied(std::vector<uint8_t> packed, const char* what) {
+  packed.insert(packed.end(), 20000, 0x5A);  // what lies after an item
+  struct Run {
+    std::vector<int32_t> reports;
+    std::string error;
+    uint32_t crc = 0;
+    int64_t position = 0;
+    std::vector<uint8_t> output;
+  };
+  auto decode = [&](TStream& source) {
+    Run run;
+    TMemoryStream dest;
+    TAbDeflateHelper helper;
+    helper.SourceSize = static_cast<int64_t>(packed.size() - 20000);
+    helper.OnProgressPercent = [&run](int32_t p) { run.reports.push_back(p); };
+    try {
+      run.crc = Inflate(&source, &dest, &helper);
+    } catch (const std::exception& e) {
+      run.error = e.what();
+    }
+    run.position = source.Position();
+    run.output = dest.Data();
+    return run;
+  };
+  for (int32_t step : {5, 4096, 1 << 20}) {
+    inflate_test::LendingStream lending(packed, step);
+    TMemoryStream copying(packed);
+    const Run lent = decode(lending), copied = decode(copying);
+    EXPECT_EQ(lent.error, copied.error) << what << ", step " << step;
+    EXPECT_EQ(lent.crc, copied.crc) << what << ", step " << step;
+    EXPECT_EQ(lent.position, copied.position) << what << ", step " << step;
+    EXPECT_EQ(lent.reports, copied.reports) << what << ", step " << step;
+    EXPECT_TRUE(lent.output == copied.output) << what << ", step " << step;
+  }
+}
+
+TEST(InflateRoundTrip, SourceThatLendsItsMemoryDecodesAsOneThatCopies) {
+  for (size_t size : {0, 30, 3000, 300000}) {
+    const std::vector<uint8_t> data = WordSoup(size, 7);
+    for (int level : {0, 1, 9}) {
+      std::vector<uint8_t> packed = ZlibDeflateRaw(data, level, Z_DEFAULT_STRATEGY);
+      ExpectLentSourceDecodesAsCopied(packed, "whole");
+      packed.resize(packed.size() * 2 / 3);
+      ExpectLentSourceDecodesAsCopied(packed, "cut short");
+      if (packed.size() > 8) packed[packed.size() / 2] ^= 0x5C;
+      ExpectLentSourceDecodesAsCopied(packed, "damaged");
+    }
+  }
 }
 
 void ExpectRoundTrip(const std::vector<uint8_t>& data, int level, int strategy) {
