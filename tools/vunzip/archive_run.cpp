@@ -110,16 +110,21 @@ void ArchiveRun::Fail(const std::string& name, const std::string& message, int c
 // as unzip prints them, and a CRC that disagrees as the item's failure
 // (exit code 2, as unzip's). The data is still read, under the central
 // directory's values: they are the ones every listing shows. False when
-// the item failed here.
-bool ArchiveRun::ReportLocalHeader(const TAbZipItem& item) {
+// the item failed here. read: the comparison when the header was read
+// already.
+bool ArchiveRun::ReportLocalHeader(const TAbZipItem& item, const LocalHeaderReport* read) {
   if (archive_->ExtraBytes != 0) return true;  // offsets moved: headers are not where said
-  LocalHeaderReport report;
-  if (TStream* own = SingleFileStream()) {
-    report = CompareLocalHeader(*own, item);
-  } else {
-    if (!raw_) raw_.emplace(archive_path_, std::ios::binary);
-    report = CompareLocalHeader(*raw_, item);
+  LocalHeaderReport compared;
+  if (read == nullptr) {
+    if (TStream* own = SingleFileStream()) {
+      compared = CompareLocalHeader(*own, item);
+    } else {
+      if (!raw_) raw_.emplace(archive_path_, std::ios::binary);
+      compared = CompareLocalHeader(*raw_, item);
+    }
+    read = &compared;
   }
+  const LocalHeaderReport& report = *read;
   if (!report.warnings.empty()) {
     bar_.Clear();
     std::fflush(stdout);

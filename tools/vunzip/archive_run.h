@@ -89,7 +89,7 @@ class ArchiveRun {
            ZipInfoShowsHeader(options_.zipinfo, options_.HasMasks());
   }
   std::optional<std::string> InTheWay(const TAbZipItem& item) const;
-  bool ReportLocalHeader(const TAbZipItem& item);
+  bool ReportLocalHeader(const TAbZipItem& item, const LocalHeaderReport* read = nullptr);
   std::string ShownName(const TAbArchiveItem& item) const;
   // The item's name as this run reads it: lowered under -L / -LL.
   std::string NameOf(const TAbArchiveItem& item) const {

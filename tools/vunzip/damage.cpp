@@ -138,18 +138,6 @@ bool ReadLocalHeader(Source& archive, const TAbZipItem& item, std::string& extra
 
 }  // namespace
 
-std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item) {
-  std::string extra;
-  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
-  return ExtraFieldDamage(extra);
-}
-
-std::optional<std::string> LocalExtraFieldDamage(TStream& archive, const TAbZipItem& item) {
-  std::string extra;
-  if (!ReadLocalHeader(archive, item, extra)) return std::nullopt;
-  return ExtraFieldDamage(extra);
-}
-
 namespace {
 
 LocalHeaderReport CompareHeaders(const LocalHeader& header, const TAbZipItem& item) {
@@ -203,6 +191,31 @@ LocalHeaderReport CompareLocalHeader(TStream& archive, const TAbZipItem& item) {
   LocalHeader header;
   if (!ReadAnyLocalHeader(archive, item, header)) return {};
   return CompareHeaders(header, item);
+}
+
+namespace {
+
+template <typename Source>
+LocalHeaderChecks CheckLocalHeaderIn(Source& archive, const TAbZipItem& item) {
+  LocalHeader header;
+  if (!ReadAnyLocalHeader(archive, item, header)) return {};
+  LocalHeaderChecks checks;
+  checks.report = CompareHeaders(header, item);
+  // Another item's header (an offset that the engine shifts): not ours to judge.
+  if (header.name == item.DirectoryHeader().FileName) {
+    checks.extra_field_damage = ExtraFieldDamage(header.extra);
+  }
+  return checks;
+}
+
+}  // namespace
+
+LocalHeaderChecks CheckLocalHeader(std::ifstream& archive, const TAbZipItem& item) {
+  return CheckLocalHeaderIn(archive, item);
+}
+
+LocalHeaderChecks CheckLocalHeader(TStream& archive, const TAbZipItem& item) {
+  return CheckLocalHeaderIn(archive, item);
 }
 
 std::optional<uint64_t> LocalHeaderLength(std::ifstream& archive, const TAbZipItem& item) {

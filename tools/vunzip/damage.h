@@ -18,12 +18,6 @@ class TStream;
 
 namespace velmora::vunzip {
 
-// What is wrong, in unzip's words (the lines after "testing: NAME"), or
-// nothing. A local header that cannot be found where the central entry
-// says, or whose name differs, is left to the engine, which reports it.
-std::optional<std::string> LocalExtraFieldDamage(std::ifstream& archive, const TAbZipItem& item);
-std::optional<std::string> LocalExtraFieldDamage(TStream& archive, const TAbZipItem& item);
-
 // What the item's local header says that the central directory does not,
 // as unzip finds it: a different name or, for a stored item, sizes that
 // disagree (warnings, in unzip's words, for the warning exit code), and a
@@ -38,6 +32,18 @@ LocalHeaderReport CompareLocalHeader(std::ifstream& archive, const TAbZipItem& i
 // The same read through the archive's own stream (a single-file archive),
 // which leaves the stream anywhere.
 LocalHeaderReport CompareLocalHeader(TStream& archive, const TAbZipItem& item);
+
+// What test mode checks, from one read of the header: the comparison above
+// and what is wrong with its extra field, in unzip's words (the lines after
+// "testing: NAME"), or nothing. A header that cannot be found where the
+// central entry says, or whose name differs, has no extra-field damage:
+// that is left to the engine, which reports it.
+struct LocalHeaderChecks {
+  LocalHeaderReport report;
+  std::optional<std::string> extra_field_damage;
+};
+LocalHeaderChecks CheckLocalHeader(std::ifstream& archive, const TAbZipItem& item);
+LocalHeaderChecks CheckLocalHeader(TStream& archive, const TAbZipItem& item);
 
 // The same check on one extra-field block: the text unzip prints, or
 // nothing when every entry fits.

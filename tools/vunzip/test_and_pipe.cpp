@@ -86,9 +86,9 @@ int ArchiveRun::Test() {
   if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
     current_name_ = NameOf(*item);
-    const auto damage = own != nullptr ? LocalExtraFieldDamage(*own, *item)
-                                       : LocalExtraFieldDamage(*raw_, *item);
-    if (damage) {
+    const LocalHeaderChecks checks =
+        own != nullptr ? CheckLocalHeader(*own, *item) : CheckLocalHeader(*raw_, *item);
+    if (const auto& damage = checks.extra_field_damage) {
       // unzip's words, on its line, and the item is not decompressed.
       bar_.Clear();
       std::printf("    testing: %-22s  %s\n", SafeName(current_name_).c_str(), damage->c_str());
@@ -97,7 +97,7 @@ int ArchiveRun::Test() {
       continue;
     }
     const int failures_before = failures_;
-    (void)ReportLocalHeader(*item);
+    (void)ReportLocalHeader(*item, &checks.report);
     CrcCountingBucket bucket;
     test_sink_ = &bucket;
     archive_->ActiveItem = item;
