@@ -18,6 +18,7 @@
 #include "archive/inflate/inflate.h"
 #include "archive/inflate/inflate_errors.h"
 #include "archive/legacy/unzip_helper.h"
+#include "archive/methods/methods.h"
 #include "archive/zip/bit_bucket_stream.h"
 #include "archive/zip/bounded_output_stream.h"
 #include "archive/zip/zip_archive.h"
@@ -44,6 +45,8 @@ constexpr int32_t kStoredBlock = 256 * kStoredStep;
 constexpr uint8_t kMethodStored = 0;
 constexpr uint8_t kMethodDeflate = 8;
 constexpr uint8_t kMethodDeflate64 = 9;
+constexpr uint8_t kMethodShrink = 1;   // Shrink, Reduce (2-5), Implode:
+constexpr uint8_t kMethodImplode = 6;  // the legacy decoders
 
 // What the engine cannot do, whatever version the item says it needs
 // (tools mark ZIP64 or UTF-8 items 4.5 or 6.3 though they are plain
@@ -326,6 +329,21 @@ uint32_t ExpandLegacyData(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Str
     };
   }
   return helper.Execute();
+}
+
+void CheckItemPassword(TAbZipArchive& Archive, const TAbZipItem& Item) {
+  if (!Item.GetEncrypted()) return;
+  const TAbZipLocalFileHeader header = ReadLocalHeader(Archive, Item);
+  // Only where reading the item checks this header first: a method we
+  // cannot decode is refused before any question, and WinZip's AES has a
+  // check of its own, made when the item is read.
+  const uint16_t method = header.CompressionMethod;
+  const bool legacy = method >= kMethodShrink && method <= kMethodImplode;
+  const bool checked_first =
+      method == kMethodStored || method == kMethodDeflate || method == kMethodDeflate64 ||
+      legacy || (IsMethodsLibraryItem(method) && IsMethodDecodable(method));
+  if (!checked_first) return;
+  (void)OpenStoredDecryption(Archive, MakeCheckValue(header, Item));
 }
 
 void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream) {

@@ -28,6 +28,15 @@ void UnzipItemToStream(TAbZipArchive& Archive, TAbZipItem& Item, TStream* Stream
 // into a TAbBitBucketStream and checks the CRC-32.
 void TestZipItem(TAbZipArchive& Archive, TAbZipItem& Item);
 
+// Gets a traditionally encrypted item's password as extracting it would
+// (Password, else OnNeedPassword; PasswordRetries more after a wrong one)
+// and checks it against the item's encryption header, reading none of its
+// data: for a caller that must know before anything else is decided about
+// the item. Raises what extracting would (EAbZipInvalidPassword,
+// EAbUserAbort, or why the item cannot be read); does nothing for an item
+// not so encrypted.
+void CheckItemPassword(TAbZipArchive& Archive, const TAbZipItem& Item);
+
 // A folder entry: its name ends in "/" (or "\"), or it carries the
 // directory attribute and no data, as MS-DOS archivers store folders.
 bool IsFolderItem(const TAbZipItem& Item);

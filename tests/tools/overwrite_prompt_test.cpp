@@ -150,6 +150,44 @@ TEST_F(OverwritePrompt, AnswersActAsUnzipsDo) {
   }
 }
 
+// An encrypted item's password is asked for before the question about the
+// file in its way, a wrong one again in unzip's words, and the next item
+// with the same password asks nothing; an empty first answer skips every
+// encrypted item without another question, as unzip does.
+TEST_F(OverwritePrompt, PasswordComesBeforeTheQuestionAboutTheFileInTheWay) {
+  ASSERT_TRUE(Make("cd src && zip -q -P secret ../enc.zip b.txt c.txt"));
+  PlaceOldFiles("given/out");
+  TerminalSession given(Work() / "given", {Vunzip(), "-d", "out", "../enc.zip"});
+  ASSERT_TRUE(given.WaitFor("[../enc.zip] b.txt password: ")) << given.Screen();
+  given.Type("wrong\n");
+  ASSERT_TRUE(given.WaitFor("password incorrect--reenter: ")) << given.Screen();
+  given.Type("secret\n");
+  ASSERT_TRUE(given.WaitFor(kQuestion)) << given.Screen();
+  given.Type("y\n");
+  ASSERT_TRUE(given.WaitFor("replace out/c.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "))
+      << given.Screen();
+  given.Type("n\n");
+  EXPECT_EQ(given.Finish(), 0) << given.Screen();
+  EXPECT_EQ(Read("given/out/b.txt"), "new\n");
+  EXPECT_EQ(Read("given/out/c.txt"), "old c");
+
+  PlaceOldFiles("declined/out");
+  TerminalSession declined(Work() / "declined", {Vunzip(), "-d", "out", "../enc.zip"});
+  ASSERT_TRUE(declined.WaitFor("[../enc.zip] b.txt password: ")) << declined.Screen();
+  declined.Type("\n");
+  EXPECT_EQ(declined.Finish(), 82) << declined.Screen();
+  const std::string& screen = declined.Screen();
+  EXPECT_NE(screen.find("skipping: b.txt                   incorrect password"), std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("skipping: c.txt                   incorrect password"), std::string::npos)
+      << screen;
+  const std::string asked = "b.txt password: ";
+  EXPECT_EQ(screen.find("password: ", screen.find(asked) + asked.size()), std::string::npos)
+      << screen;
+  EXPECT_EQ(screen.find("replace"), std::string::npos) << screen;
+  EXPECT_EQ(Read("declined/out/b.txt"), "old");
+}
+
 // Nobody at a terminal: the answer is [N]one, said as unzip says it, and
 // the run ends with a warning.
 TEST_F(OverwritePrompt, WithoutATerminalNothingIsReplaced) {

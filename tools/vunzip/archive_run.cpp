@@ -83,6 +83,27 @@ bool ArchiveRun::SkippedWithoutPassword(const TAbZipItem& item) {
   return true;
 }
 
+bool ArchiveRun::PasswordChecked(const TAbZipItem& item) {
+  if (!item.GetEncrypted() || archive_->Spanned) return true;
+  StartItem(item);
+  try {
+    CheckItemPassword(*archive_, item);
+  } catch (const EAbZipInvalidPassword& e) {
+    return !SkippedForPassword(item, e);
+  } catch (const EAbUserAbort& e) {
+    Fail(NameOf(item), e.what(), ExitCodeFor(e));
+    return false;
+  } catch (const std::exception&) {
+    // Anything else the item's extraction finds and reports as its own.
+  }
+  return true;
+}
+
+void ArchiveRun::StartItem(const TAbZipItem& item) {
+  current_name_ = NameOf(item);
+  ++item_number_;
+}
+
 void ArchiveRun::SkipItem(const TAbZipItem& item, bool unsupported) {
   bar_.Clear();
   std::fflush(stdout);
@@ -365,11 +386,20 @@ void ArchiveRun::HookEvents() {
     ++failures_;
   };
   if (!options_.password && TerminalAvailable()) {
+    // unzip's questions: the first for an item names it, the next ones
+    // (after a wrong password) ask again.
     unzipper_.OnNeedPassword = [this](void*, std::string& password) {
+      const bool first = password.empty();
+      if (passwords_declined_ && first) return;
       bar_.Clear();
+      const bool again = asked_for_ == item_number_;
+      asked_for_ = item_number_;
       const auto answer =
-          AskPassword("[" + SafeName(archive_path_) + "] " + SafeName(current_name_) + " password: ");
+          AskPassword(again ? "password incorrect--reenter: "
+                            : "[" + SafeName(archive_path_) + "] " + SafeName(current_name_) +
+                                  " password: ");
       password = answer.value_or("");
+      if (password.empty() && first) passwords_declined_ = true;
     };
   }
 }

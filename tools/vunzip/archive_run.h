@@ -81,6 +81,11 @@ class ArchiveRun {
   void Fail(const std::string& name, const std::string& message, int code);
   bool Skipped(const TAbZipItem& item, const std::exception& e);
   bool SkippedWithoutPassword(const TAbZipItem& item);
+  // Before a file in the way or -f/-u: the item's password, asked for and
+  // checked as unzip does then. False when the item is skipped or failed.
+  bool PasswordChecked(const TAbZipItem& item);
+  // The item whose name the lines and questions show from here on.
+  void StartItem(const TAbZipItem& item);
   // Says why the item is skipped (its method when unsupported, else no
   // password) and counts it as failed.
   void SkipItem(const TAbZipItem& item, bool unsupported);
@@ -158,6 +163,13 @@ class ArchiveRun {
   bool header_warnings_ = false;
   std::string current_name_;
   const TAbZipItem* current_item_ = nullptr;
+  // Counts StartItem; the password question asked last was for item
+  // number asked_for_: asked again for it, it is unzip's "reenter" one.
+  uint64_t item_number_ = 0;
+  uint64_t asked_for_ = 0;
+  // An empty answer to the first question for an item: as unzip, no more
+  // questions, and every item still to be decrypted is skipped.
+  bool passwords_declined_ = false;
   // The current item is a stored symbolic link: its text, and whether it
   // became a link (or a file holding the text).
   std::optional<std::pair<std::string, bool>> link_;

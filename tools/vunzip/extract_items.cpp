@@ -22,7 +22,7 @@
 namespace velmora::vunzip {
 
 void ArchiveRun::ExtractOne(TAbZipArchive& archive, TAbZipItem& item, const std::string& name) {
-  current_name_ = NameOf(item);
+  StartItem(item);
   current_item_ = &item;
   overwrite_declined_ = false;
   link_.reset();
@@ -216,7 +216,8 @@ int ArchiveRun::Extract() {
                                           bool& confirm) {
     const auto& zip_item = *static_cast<const TAbZipItem*>(item);
     confirm = std::binary_search(selected_set_.begin(), selected_set_.end(), item) &&
-              !SkippedWithoutPassword(zip_item) && WantedByFreshen(zip_item);
+              !SkippedWithoutPassword(zip_item) && PasswordChecked(zip_item) &&
+              WantedByFreshen(zip_item);
   };
   unzipper_.OnConfirmOverwrite = [this](std::string& target, bool& confirm) {
     AnswerOverwrite(target, confirm);

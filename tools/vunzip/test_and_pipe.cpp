@@ -85,7 +85,7 @@ int ArchiveRun::Test() {
   TStream* own = SingleFileStream();
   if (own == nullptr && !raw_) raw_.emplace(archive_path_, std::ios::binary);
   for (TAbZipItem* item : selected_) {
-    current_name_ = NameOf(*item);
+    StartItem(*item);
     const LocalHeaderChecks checks =
         own != nullptr ? CheckLocalHeader(*own, *item) : CheckLocalHeader(*raw_, *item);
     if (const auto& damage = checks.extra_field_damage) {
@@ -164,7 +164,7 @@ int ArchiveRun::Pipe() {
       }
       continue;
     }
-    current_name_ = NameOf(*item);
+    StartItem(*item);
     archive_->ActiveItem = item;
     // -c's line: an item skipped for its password gets only the skipping
     // line, as with unzip.
