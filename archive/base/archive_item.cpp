@@ -26,8 +26,15 @@ void TAbArchiveItem::SetDosTime(uint16_t value) { dos_time_ = value; }
 void TAbArchiveItem::SetUnpackedSize(int64_t value) { unpacked_size_ = value; }
 
 uint32_t AbNameBucket(const std::string& name) {
+  // An ASCII name (nearly every one) is upper-cased byte by byte as it is
+  // hashed, as AnsiUpperCase would, with no copy made.
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const std::string folded = ascii ? std::string() : AnsiUpperCase(name);
   uint32_t h = 0;
-  for (unsigned char c : AnsiUpperCase(name)) {
+  for (char byte : ascii ? name : folded) {
+    auto c = static_cast<unsigned char>(byte);
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
     h = (h << 4) + c;
     uint32_t g = h & 0xF0000000u;
     if (g != 0) h ^= g >> 24;

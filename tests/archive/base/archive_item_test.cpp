@@ -44,6 +44,11 @@ TEST(AbArchiveList, BucketIsTheElfHashOfTheUpperCasedNameModulo1021) {
   EXPECT_EQ(AbNameBucket("ABC"), 406u);
   // Long enough for the high nibble to be folded back in.
   EXPECT_EQ(AbNameBucket("Program Files/Velmora/Client/VelmoraClientInstall.exe"), 164u);
+  // Beyond ASCII the name is upper-cased as a whole first: UTF-8 letters
+  // take their capitals, bytes that are not UTF-8 stay as they are.
+  EXPECT_EQ(AbNameBucket("\xC3\xA9t\xC3\xA9.txt"), AbNameBucket("\xC3\x89T\xC3\x89.TXT"));
+  EXPECT_EQ(AbNameBucket("\xE9t\xE9.txt"), AbNameBucket("\xE9T\xE9.TXT"));
+  EXPECT_NE(AbNameBucket("\xC3\xA9"), AbNameBucket("\xC3\xA9x"));
 }
 
 TEST(AbArchiveList, FindReturnsTheLaterOfTwoEqualNames) {
