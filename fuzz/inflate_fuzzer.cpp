@@ -21,7 +21,7 @@
 
 #include "archive/base/exceptions.h"
 #include "archive/inflate/inflate.h"
-#include "fuzz/inflate_fuzz_support.h"
+#include "tests/support/source_streams.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = data[0];
   std::vector<uint8_t> stream(data + 1, data + size);
   const auto stream_size = static_cast<int64_t>(stream.size());
-  velmora::fuzz::TrickleStream copying(stream, (mode & 8) ? 3 : 1 << 30);
-  velmora::fuzz::LendingStream lending(stream, (mode & 16) ? 5 : 1 << 30);
+  velmora::test::TrickleStream copying(stream, (mode & 8) ? 3 : 1 << 30);
+  velmora::test::LendingStream lending(stream, (mode & 16) ? 5 : 1 << 30);
   if (!(Decode(copying, mode, stream_size) == Decode(lending, mode, stream_size))) std::abort();
   return 0;
 }

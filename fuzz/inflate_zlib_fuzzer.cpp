@@ -37,7 +37,7 @@
 #include "archive/base/exceptions.h"
 #include "archive/checksum/crc32.h"
 #include "archive/inflate/inflate.h"
-#include "fuzz/inflate_fuzz_support.h"
+#include "tests/support/source_streams.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> stream(data + 1, data + size);
   const ZlibResult z = ZlibInflate(stream.data(), stream.size());
 
-  velmora::fuzz::TrickleStream source(stream, (mode & 2) ? 5 : 1 << 30);
+  velmora::test::TrickleStream source(stream, (mode & 2) ? 5 : 1 << 30);
   velmora::TMemoryStream dest;
   velmora::TAbDeflateHelper helper;
   helper.Options = velmora::kDefaultDeflateOptions;

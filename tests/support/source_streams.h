@@ -1,7 +1,6 @@
-// What the Inflate fuzz targets share: a source that hands out the stream a
-// few bytes per read, so that every refill path of the bit reader runs, not
-// only the one that finds the whole input at once; and one that lends its
-// memory instead, a few bytes at a time too.
+// Sources that hand out their bytes the way slow or lending streams do, so
+// that a reader's every refill path runs, not only the one that finds the
+// whole input at once. Header-only: the fuzz targets use them too.
 #pragma once
 
 #include <algorithm>
@@ -13,31 +12,31 @@
 
 #include "rtl/stream.h"
 
-namespace velmora::fuzz {
+namespace velmora::test {
 
+// Hands out at most `step` bytes per Read, as a pipe or a slow device may.
 class TrickleStream : public TMemoryStream {
  public:
   TrickleStream(std::vector<uint8_t> data, int32_t step)
       : TMemoryStream(std::move(data)), step_(step) {}
   int32_t Read(void* buffer, int32_t count) override {
-    return TMemoryStream::Read(buffer, count < step_ ? count : step_);
+    return TMemoryStream::Read(buffer, std::min(count, step_));
   }
 
  private:
   int32_t step_;
 };
 
-// Lends at most step bytes per ReadInPlace, each time in a fresh copy that
-// the next call frees, so that AddressSanitizer sees a reader that keeps
-// lent memory too long.
+// Lends its bytes (ReadInPlace), at most `step` at a time, each time in a
+// fresh copy that the next call on the stream frees: under AddressSanitizer
+// a reader that keeps lent memory too long fails.
 class LendingStream : public TMemoryStream {
  public:
   LendingStream(std::vector<uint8_t> data, int32_t step)
       : TMemoryStream(std::move(data)), step_(step) {}
   int32_t ReadInPlace(const uint8_t*& data, int32_t count, int64_t) override {
     lent_.reset();
-    const int64_t left = Size() - Position();
-    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(std::min(count, step_), left));
+    const int64_t n = std::clamp<int64_t>(std::min(count, step_), 0, Size() - Position());
     lent_ = std::make_unique<uint8_t[]>(static_cast<size_t>(n) + 1);
     if (n > 0) std::memcpy(lent_.get(), Data().data() + Position(), static_cast<size_t>(n));
     TMemoryStream::Seek(n, soFromCurrent);
@@ -58,4 +57,4 @@ class LendingStream : public TMemoryStream {
   std::unique_ptr<uint8_t[]> lent_;
 };
 
-}  // namespace velmora::fuzz
+}  // namespace velmora::test
