@@ -15,16 +15,20 @@ namespace {
 std::optional<std::string> ReadTerminalLine(const std::string& prompt, bool echo) {
   const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  if (write(fd, prompt.data(), prompt.size()) < 0) {
-    close(fd);
-    return std::nullopt;
-  }
+  // Echo goes off (and what was typed before the question is dropped)
+  // before the question shows: an answer typed as soon as it shows is
+  // neither echoed nor lost.
   termios saved{};
   const bool restore = !echo && tcgetattr(fd, &saved) == 0;
   if (restore) {
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  if (write(fd, prompt.data(), prompt.size()) < 0) {
+    if (restore) tcsetattr(fd, TCSANOW, &saved);
+    close(fd);
+    return std::nullopt;
   }
   std::string line;
   bool got_any = false;
