@@ -17,6 +17,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/interleaved.sh
+source "$here/interleaved.sh"
 root=$(dirname "$here")
 rounds=${1:-7}
 build=${BUILD_DIR:-$root/build}
@@ -73,21 +75,9 @@ run_one() {
 echo "load before: $(uptime)"
 samples="$work/samples.$$"
 : > "$samples"
-for ((round = 1; round <= rounds; round++)); do
-  for mode in test extract; do
-    for ((k = 0; k < ${#tools[@]}; k++)); do
-      tool=${tools[$(((k + round) % ${#tools[@]}))]}
-      echo "$mode $tool $(run_one "$tool" "$mode")" >> "$samples"
-    done
-  done
-done
+run_rounds "$rounds" test extract
 echo "load after:  $(uptime)"
 
-# Median and minimum of a column (3 wall, 4 user) for one mode and tool.
-stat() {
-  awk -v m="$1" -v t="$2" '$1 == m && $2 == t { print $c }' c="$3" "$samples" | sort -n |
-    awk '{ v[NR] = $1 } END { printf "%.2f %.2f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1] }'
-}
 printf '%-8s %-7s %18s %18s\n' mode tool "wall median (min)" "user median (min)"
 for mode in test extract; do
   for tool in "${tools[@]}"; do
